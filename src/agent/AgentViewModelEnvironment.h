@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace quorvane {
+
+// What the view model takes from its surroundings, so tests can replace each piece.
+struct AgentViewModelEnvironment {
+    // Wall-clock time: log time stamps and the start-up time limit.
+    std::function<QDateTime()> now;
+    // Modal folder chooser: the chosen folder's path, or nothing when cancelled.
+    std::function<std::optional<QString>()> chooseFolder;
+    // Brings up the desktop's autostart settings; the outcome is not looked at.
+    std::function<void()> openLoginItemsSettings;
+    // Empty texts show as an em dash in versionText.
+    QString shortVersion;
+    QString buildNumber;
+    // The user's full name (may be empty) and login name.
+    QString fullUserName;
+    QString userName;
+
+    // The real clock, the passwd entry of the current user, the project version and the
+    // desktop's autostart settings; no folder chooser (the application supplies one).
+    static AgentViewModelEnvironment system();
+};
+
+}  // namespace quorvane

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "config/AgentConfiguration.h"
+#include "config/AgentTokenStoring.h"
+
+namespace quorvane {
+
+// The only reader and writer of the agent's configuration file, and the panel's way to the
+// device token. Nothing is cached: every operation opens the file afresh. Failures are
+// AgentConfigurationError, AgentTokenStorageError or std::system_error.
+class AgentConfigurationStore {
+public:
+    AgentConfigurationStore(QString fileURL, std::shared_ptr<const AgentTokenStoring> tokenStore);
+
+    // $HOME/Library/Application Support/Quorvane/quorvane-agent.conf
+    static QString defaultURL();
+
+    const QString& fileURL() const { return fileURL_; }
+    const AgentTokenStoring& tokenStore() const { return *tokenStore_; }
+
+    AgentConfiguration load() const;
+    AgentConfiguration loadFile() const;
+    void storeToken(const QString& tokenDraft) const;
+    void upsertWorkspace(const QString& rootID, const QString& path, bool writeEnabled) const;
+    void removeWorkspace(const QString& rootID) const;
+
+    static QString maskedToken(const std::optional<QString>& token);
+
+    static AgentConfiguration parse(const QString& text);
+    static QString serialize(const AgentConfiguration& configuration);
+
+    static QString validateToken(const QString& text);
+    static QString validateWorkspaceID(const QString& text);
+    static QString validateWorkspacePath(const QString& text);
+    static void probeWorkspaceAccess(const QString& path, bool writeEnabled);
+
+    // Replaces the file atomically with the configuration's roots (never a token line).
+    void save(const AgentConfiguration& configuration) const;
+
+private:
+    QString fileURL_;
+    std::shared_ptr<const AgentTokenStoring> tokenStore_;
+};
+
+}  // namespace quorvane

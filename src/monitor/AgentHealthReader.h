@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include "monitor/AgentHealthReading.h"
+
+namespace quorvane {
+
+class AgentHealthReader final : public AgentHealthReading {
+public:
+    explicit AgentHealthReader(QString path = defaultPath());
+
+    // $HOME/Library/Application Support/Quorvane/agent-health.json
+    static QString defaultPath();
+    const QString& path() const { return path_; }
+
+    std::optional<AgentHealthSnapshot> readSnapshot() const override;
+
+private:
+    QString path_;
+};
+
+}  // namespace quorvane
