@@ -41,15 +41,19 @@ QByteArray runSecretTool(const QStringList& arguments, const QByteArray& input =
     return tool.readAllStandardOutput();
 }
 
+// Kept for the whole test: a Secret Service session lives only as long as its connection.
+GDBusConnection* sessionBus() {
+    static GDBusConnection* const bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    require(bus != nullptr, "no session bus");
+    return bus;
+}
+
 GVariant* callSecrets(const char* path, const char* interface, const char* method,
                       GVariant* parameters) {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    require(bus != nullptr, "no session bus");
     GError* error = nullptr;
     GVariant* reply =
-        g_dbus_connection_call_sync(bus, secretsName, path, interface, method, parameters, nullptr,
-                                    G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
-    g_object_unref(bus);
+        g_dbus_connection_call_sync(sessionBus(), secretsName, path, interface, method, parameters,
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
     if (!reply) {
         const std::string message = error->message;
         g_error_free(error);
