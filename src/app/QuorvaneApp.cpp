@@ -1,15 +1,20 @@
 #include "app/QuorvaneApp.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <string_view>
 
-#include "app/PanelApplication.h"
+#include "app/PanelModule.h"
 #include "config/AgentContract.h"
 #include "config/KeychainAgentTokenStore.h"
 
@@ -41,6 +46,29 @@ void silenceStandardError() {
     }
 }
 
+using PanelEntry = decltype(&quorvane_run_panel);
+
+// The prefix is the parent of the folder holding the running executable.
+QString panelModuleFile() {
+    const QString binaryFolder = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    return QDir::cleanPath(binaryFolder + QStringLiteral("/../") + panelModulePath);
+}
+
+PanelEntry loadPanel() {
+    // Kept loaded for the life of the process.
+    void* module =
+        ::dlopen(QFile::encodeName(panelModuleFile()).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        std::fprintf(stderr, "quorvane: cannot load the panel: %s\n", ::dlerror());
+        return nullptr;
+    }
+    auto* entry = reinterpret_cast<PanelEntry>(::dlsym(module, panelModuleEntry));
+    if (!entry) {
+        std::fprintf(stderr, "quorvane: the panel module has no entry point: %s\n", ::dlerror());
+    }
+    return entry;
+}
+
 }  // namespace
 
 QuorvaneApp::QuorvaneApp(int& argc, char** argv) : argc_(argc), argv_(argv) {
@@ -51,7 +79,8 @@ QuorvaneApp::QuorvaneApp(int& argc, char** argv) : argc_(argc), argv_(argv) {
 }
 
 int QuorvaneApp::exec() {
-    return runPanel(argc_, argv_);
+    const PanelEntry runPanel = loadPanel();
+    return runPanel ? runPanel(&argc_, argv_) : 1;
 }
 
 bool QuorvaneApp::requestsTokenOutput(int argc, const char* const* argv) {

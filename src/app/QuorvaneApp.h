@@ -14,7 +14,8 @@ public:
     QuorvaneApp(const QuorvaneApp&) = delete;
     QuorvaneApp& operator=(const QuorvaneApp&) = delete;
 
-    // Runs the control panel until it quits; returns the exit status.
+    // Loads the panel module and runs the control panel until it quits; returns the exit
+    // status (1 when the module cannot be loaded).
     int exec();
 
     // Exactly the program path and the flag, compared as whole strings.

@@ -14,8 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Like the platform's own switch, interaction is allowed until the process forbids it.
-std::atomic<bool> userInteractionAllowed{true};
+// Off until a caller allows it: code that never touches the switch (or a copy of this library
+// loaded into another module of the process) cannot prompt by accident.
+std::atomic<bool> userInteractionAllowed{false};
 
 // A service that does not answer within this time counts as unavailable. The limit for a read
 // that may prompt leaves the user time to answer the desktop's unlock dialog.
