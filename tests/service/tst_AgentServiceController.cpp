@@ -165,7 +165,7 @@ private Q_SLOTS:
 
         StartOutcome outcome;
         controller->start(outcome.completion());
-        QTRY_VERIFY(outcome.reported);
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
         QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
         QCOMPARE(controller->state(), AgentServiceState::running());
 
@@ -188,7 +188,7 @@ private Q_SLOTS:
 
         StartOutcome outcome;
         controller->start(outcome.completion());
-        QTRY_VERIFY(outcome.reported);
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
         QCOMPARE(outcome.failureKind(), AgentServiceError::Kind::refused);
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("masked"));
         controller->refresh();
@@ -259,7 +259,7 @@ private Q_SLOTS:
         StartOutcome outcome;
         clock.restart();
         controller.start(outcome.completion());
-        QTRY_VERIFY(outcome.reported);
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
         QVERIFY(clock.elapsed() < 2 * boundMs);
         QVERIFY(outcome.failureKind().has_value());
         QCOMPARE(controller.state(), AgentServiceState::failed(unknownStatusText));
