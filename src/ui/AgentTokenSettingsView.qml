@@ -78,6 +78,8 @@ SettingsGroupBox {
         Rectangle {
             objectName: "configuration.tokenSaved"
             visible: section.model.hasSavedToken
+            Accessible.role: Accessible.Grouping
+            Accessible.name: "Токен сохранён"
             Layout.fillWidth: true
             implicitHeight: card.implicitHeight + 2 * 14
             radius: 12
