@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "config/AgentContract.h"
+#include "config/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 
@@ -110,10 +111,15 @@ private:
         return home_->filePath(name);
     }
 
+    // An empty `panel`: the agent runs the real panel of its install prefix.
     void startAgent(const QString& panel) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home_->path());
-        environment.insert(QStringLiteral("QUORVANE_PANEL"), panel);
+        if (panel.isEmpty()) {
+            environment.remove(QStringLiteral("QUORVANE_PANEL"));
+        } else {
+            environment.insert(QStringLiteral("QUORVANE_PANEL"), panel);
+        }
         agent_.setProcessEnvironment(environment);
         agent_.setProgram(qEnvironmentVariable("QUORVANE_PREFIX") + QLatin1Char('/') +
                           AgentContract::bundledAgentPath);
@@ -216,6 +222,28 @@ private Q_SLOTS:
         QCOMPARE(settledStatus(), QString(AgentContract::statusError));
         QVERIFY(health()->message.value_or(QString()).startsWith(
             QStringLiteral("Не удалось запустить панель Quorvane")));
+    }
+
+    // The real panel beside the agent reads the token from the session's secret store.
+    void takesTheTokenFromThePanelBesideIt_data() {
+        QTest::addColumn<bool>("tokenStored");
+        QTest::addColumn<QString>("status");
+        // In this order: the session's secret store keeps the token of the first row.
+        QTest::newRow("no token") << false << QString(AgentContract::statusNeedsConfiguration);
+        QTest::newRow("token stored") << true << QString(AgentContract::statusRunning);
+    }
+
+    void takesTheTokenFromThePanelBesideIt() {
+        QFETCH(bool, tokenStored);
+        QFETCH(QString, status);
+
+        if (tokenStored) {
+            KeychainAgentTokenStore(false).save(QString::fromLatin1(token));
+        }
+        writeConfiguration("workspace." + rootID.toUtf8() + "=" +
+                           makeFolder(QStringLiteral("docs")).toUtf8() + "\n");
+        startAgent(QString());
+        QCOMPARE(settledStatus(), status);
     }
 
     void runsWithTokenAndWritableFolder() {
