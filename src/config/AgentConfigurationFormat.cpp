@@ -1,5 +1,5 @@
 // The configuration file's text format: parse and serialize.
-#include <QMap>
+#include <QHash>
 #include <algorithm>
 
 #include "config/AgentConfigurationError.h"
@@ -42,12 +42,7 @@ public:
     }
 
     AgentConfiguration result() const {
-        for (auto flag = writeFlags_.cbegin(); flag != writeFlags_.cend(); ++flag) {
-            if (!paths_.contains(flag.key())) {
-                throwMalformed(
-                    QStringLiteral("для workspace.%1.write не задан путь").arg(flag.key()));
-            }
-        }
+        throwIfAWriteFlagLacksItsPath();
         AgentConfiguration configuration;
         configuration.token = token_;
         configuration.workspaceRoots.reserve(paths_.size());
@@ -55,6 +50,8 @@ public:
             configuration.workspaceRoots.append(
                 {path.key(), path.value(), writeFlags_.value(path.key(), false)});
         }
+        std::sort(configuration.workspaceRoots.begin(), configuration.workspaceRoots.end(),
+                  [](const auto& a, const auto& b) { return a.id < b.id; });
         return configuration;
     }
 
@@ -100,9 +97,22 @@ private:
         writeFlags_.insert(id, value == u"true");
     }
 
+    // When several flags lack their path, the smallest identifier is named.
+    void throwIfAWriteFlagLacksItsPath() const {
+        std::optional<QString> orphan;
+        for (auto flag = writeFlags_.cbegin(); flag != writeFlags_.cend(); ++flag) {
+            if (!paths_.contains(flag.key()) && (!orphan || flag.key() < *orphan)) {
+                orphan = flag.key();
+            }
+        }
+        if (orphan) {
+            throwMalformed(QStringLiteral("для workspace.%1.write не задан путь").arg(*orphan));
+        }
+    }
+
     std::optional<QString> token_;
-    QMap<QString, QString> paths_;  // ordered by id, as the roots must be
-    QMap<QString, bool> writeFlags_;
+    QHash<QString, QString> paths_;
+    QHash<QString, bool> writeFlags_;
 };
 
 }  // namespace

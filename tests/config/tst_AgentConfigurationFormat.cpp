@@ -194,6 +194,9 @@ private Q_SLOTS:
         QTest::newRow("write flag without a path line")
             << QStringLiteral("workspace.%1=/a\nworkspace.%2.write=false").arg(idA, idB)
             << QStringLiteral("для workspace.%1.write не задан путь").arg(idB);
+        QTest::newRow("several write flags without a path line")
+            << QStringLiteral("workspace.%2.write=true\nworkspace.%1.write=false").arg(idA, idB)
+            << QStringLiteral("для workspace.%1.write не задан путь").arg(idA);
     }
 
     void reportsTheFirstFault() {
