@@ -72,7 +72,10 @@ void synchronizeDirectory(const QString& directory) {
 
 QString directoryOf(const QString& filePath) {
     const qsizetype slash = filePath.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QStringLiteral("/") : filePath.first(slash);
+    if (slash < 0) {
+        return QStringLiteral(".");
+    }
+    return slash == 0 ? QStringLiteral("/") : filePath.first(slash);
 }
 
 void createPrivateDirectory(const QString& directory) {

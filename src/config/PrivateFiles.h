@@ -7,7 +7,8 @@
 // Files only the user may read, replaced in one step. Failures are std::system_error.
 namespace quorvane::PrivateFiles {
 
-// The path without its last component ("/" for a file in the root directory).
+// The path without its last component: "/" for a file in the root directory, "." for a
+// bare file name.
 QString directoryOf(const QString& filePath);
 
 // Creates the directory and its missing parents with mode 0700 and then sets the directory's

@@ -105,14 +105,6 @@ private Q_SLOTS:
         QCOMPARE(error.message(), message);
     }
 
-    void errorsEqualByCaseAndDetail() {
-        const auto a = AgentConfigurationError::malformedConfiguration(QStringLiteral("a"));
-        QVERIFY(a == AgentConfigurationError::malformedConfiguration(QStringLiteral("a")));
-        QVERIFY(!(a == AgentConfigurationError::malformedConfiguration(QStringLiteral("b"))));
-        QVERIFY(
-            !(AgentConfigurationError::rootTooBroad() == AgentConfigurationError::invalidToken()));
-    }
-
     void validateToken_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
