@@ -1,17 +1,14 @@
 #include "AgentLog.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
-#include <cerrno>
 #include <cstdio>
-#include <system_error>
 
-#include "PrivateFiles.h"
 #include "config/LineBreaks.h"
+#include "config/PosixError.h"
+#include "config/PrivateFiles.h"
 
 namespace quorvane {
 
@@ -31,19 +28,18 @@ QString asOneLine(QString message) {
 
 AgentLog::AgentLog(QString path) : path_(std::move(path)) {}
 
-AgentLog::~AgentLog() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
+// Opened on the first event and kept open; a failed open is tried again with the next event.
+const FileDescriptor& AgentLog::file() {
+    if (!file_) {
+        PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(path_));
+        const int descriptor = ::open(QFile::encodeName(path_).constData(),
+                                      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (descriptor < 0) {
+            PosixError::throwErrno();
+        }
+        file_.emplace(descriptor);
     }
-}
-
-void AgentLog::open() {
-    PrivateFiles::ensureDirectory(QFileInfo(path_).absolutePath());
-    descriptor_ = ::open(QFile::encodeName(path_).constData(),
-                         O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (descriptor_ < 0) {
-        throw std::system_error(errno, std::generic_category(), "не удалось открыть журнал");
-    }
+    return *file_;
 }
 
 void AgentLog::write(const QString& message) noexcept {
@@ -51,10 +47,7 @@ void AgentLog::write(const QString& message) noexcept {
                              QStringLiteral("  ") + asOneLine(message) + QLatin1Char('\n'))
                                 .toUtf8();
     try {
-        if (descriptor_ < 0) {
-            open();
-        }
-        PrivateFiles::writeAll(descriptor_, line);
+        file().writeAll(line);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quorvane-agent: %s\n%s", error.what(), line.constData());
     }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <optional>
+
+#include "config/FileDescriptor.h"
 
 namespace quorvane {
 
@@ -8,18 +11,15 @@ namespace quorvane {
 class AgentLog {
 public:
     explicit AgentLog(QString path);
-    ~AgentLog();
-    AgentLog(const AgentLog&) = delete;
-    AgentLog& operator=(const AgentLog&) = delete;
 
     // Never fails: an event that cannot be logged goes to standard error instead.
     void write(const QString& message) noexcept;
 
 private:
-    void open();
+    const FileDescriptor& file();
 
     QString path_;
-    int descriptor_ = -1;
+    std::optional<FileDescriptor> file_;
 };
 
 }  // namespace quorvane

@@ -34,10 +34,19 @@ void BackgroundAgent::start() {
     log_.write(QStringLiteral("Агент запущен, версия ") + QCoreApplication::applicationVersion());
     report({AgentContract::statusStarting, std::nullopt});
     try {
-        server_.listen();
+        listenForPanels();
         report(checkReadiness());
     } catch (const std::exception& error) {
         report({AgentContract::statusError, QString::fromUtf8(error.what())});
+    }
+}
+
+void BackgroundAgent::listenForPanels() {
+    try {
+        server_.listen();
+    } catch (const std::exception& error) {
+        throw QuorvaneError(QStringLiteral("Не удалось открыть сокет панели: ") +
+                            QString::fromUtf8(error.what()));
     }
 }
 

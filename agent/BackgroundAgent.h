@@ -32,6 +32,7 @@ private:
         std::optional<QString> message;
     };
 
+    void listenForPanels();
     Health checkReadiness();
     AgentConfiguration loadConfiguration();
     std::optional<QString> readToken(const AgentConfiguration& configuration);

@@ -8,21 +8,18 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
+
+#include "config/PosixError.h"
 
 namespace quorvane {
 
 namespace {
 
-[[noreturn]] void throwErrno(int error, const char* what) {
-    throw std::system_error(error, std::generic_category(), what);
-}
-
 sockaddr_un addressOf(const QByteArray& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= qsizetype(sizeof address.sun_path)) {
-        throwErrno(ENAMETOOLONG, "путь сокета панели слишком длинный");
+        throw PosixError::fromCode(ENAMETOOLONG);
     }
     std::memcpy(address.sun_path, path.constData(), path.size());
     return address;
@@ -41,7 +38,7 @@ void GuiSocketServer::listen() {
     const sockaddr_un address = addressOf(path);
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
-        throwErrno(errno, "не удалось создать сокет панели");
+        PosixError::throwErrno();
     }
     removeStaleSocketFile();
     struct stat status {};
@@ -49,14 +46,14 @@ void GuiSocketServer::listen() {
         ::stat(path.constData(), &status) != 0) {
         const int error = errno;
         close();
-        throwErrno(error, "не удалось открыть сокет панели");
+        throw PosixError::fromCode(error);
     }
     device_ = status.st_dev;
     inode_ = status.st_ino;
     if (::listen(listener_, SOMAXCONN) != 0) {
         const int error = errno;
         close();
-        throwErrno(error, "не удалось открыть сокет панели");
+        throw PosixError::fromCode(error);
     }
     listenerNotifier_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
     connect(listenerNotifier_.get(), &QSocketNotifier::activated, this,

@@ -2,11 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "PrivateFiles.h"
+#include "config/PrivateFiles.h"
 
 namespace quorvane {
 
@@ -19,8 +18,9 @@ void HealthFile::write(QLatin1StringView status, const std::optional<QString>& m
         {QStringLiteral("message"), message ? QJsonValue(*message) : QJsonValue()},
         {QStringLiteral("updated_at"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
     };
-    PrivateFiles::ensureDirectory(QFileInfo(path_).absolutePath());
-    PrivateFiles::replaceAtomically(path_, QJsonDocument(object).toJson(QJsonDocument::Compact));
+    PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(path_));
+    PrivateFiles::replaceAtomically(path_, QJsonDocument(object).toJson(QJsonDocument::Compact),
+                                    u".agent-health-");
 }
 
 }  // namespace quorvane

@@ -5,7 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <system_error>
+
+#include "config/PosixError.h"
 
 namespace quorvane {
 

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "agent/AgentGUILease.h"
 #include "config/AgentContract.h"
 #include "config/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
@@ -23,7 +24,7 @@ using namespace quorvane;
 namespace {
 
 constexpr int startUpLimit = 15'000;
-const QByteArray token = "qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdEfG";
+const QByteArray token = "qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdE";
 const QString rootID = QStringLiteral("1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12");
 
 // A connected client of the agent's socket, like the panel's lease: it never sends anything.
@@ -294,6 +295,24 @@ private Q_SLOTS:
         }
         QVERIFY(!QFileInfo::exists(socket));
         QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+    }
+
+    // The panel's own client: several leases at once, released by the agent when it stops.
+    void panelLeasesConnectUntilStopped() {
+        startRunningAgent();
+        const QString socket = homePath(AgentContract::guiSocket);
+        std::vector<std::unique_ptr<AgentGUILease>> leases;
+        for (int count = 0; count < 3; ++count) {
+            leases.push_back(std::make_unique<AgentGUILease>(socket));
+            leases.back()->update(true);
+            QVERIFY(leases.back()->isConnected());
+        }
+
+        stopAgent(SIGTERM);
+        for (const auto& lease : leases) {
+            lease->update(true);  // sees the end of stream; nothing is listening any more
+            QVERIFY(!lease->isConnected());
+        }
     }
 
     void replacesAStaleSocketFile() {
