@@ -376,16 +376,11 @@ void AgentViewModel::togglePower() {
 }
 
 void AgentViewModel::startService(StartHandler handler) {
-    // The controller may report more than once or after this object is gone; only the first
-    // report to a living view model counts.
-    auto reported = std::make_shared<bool>(false);
-    auto completion = [self = QPointer<AgentViewModel>(this), handler,
-                       reported](std::exception_ptr failure) {
-        if (*reported || !self) {
-            return;
+    // A report that comes after this object is gone reaches nobody.
+    auto completion = [self = QPointer<AgentViewModel>(this), handler](std::exception_ptr failure) {
+        if (self) {
+            (self.data()->*handler)(std::move(failure));
         }
-        *reported = true;
-        (self.data()->*handler)(std::move(failure));
     };
     try {
         serviceController_->start(completion);

@@ -167,7 +167,7 @@ private:
     AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
     AgentServiceState waitingForService();
 
-    // start() of the controller; the handler runs once on the main thread, at once when the
+    // start() of the controller; the handler runs on the main thread, at once when the
     // controller completes synchronously, never after this object is gone.
     using StartHandler = void (AgentViewModel::*)(std::exception_ptr failure);
     void startService(StartHandler handler);
