@@ -336,7 +336,8 @@ AgentServiceState AgentViewModel::stateFromHealth(const AgentHealthSnapshot& sna
 
 AgentServiceState AgentViewModel::waitingForService() {
     const QDateTime now = environment_.now();
-    if (!serviceStartBeganAt_) {
+    // A clock set back would otherwise hold off the time-out for as long as it was set back.
+    if (!serviceStartBeganAt_ || *serviceStartBeganAt_ > now) {
         serviceStartBeganAt_ = now;
     }
     const double elapsedSeconds = static_cast<double>(serviceStartBeganAt_->msecsTo(now)) / 1000.0;

@@ -505,6 +505,11 @@ private Q_SLOTS:
              AgentServiceState::serviceError(u"Фоновая служба завершилась с ошибкой"_s)},
             {25, running(), true, u"starting"_s, starting()},
             {45, running(), true, u"starting"_s, timedOut}};
+        QTest::newRow("a clock set back restarts the wait")
+            << QList<Step>{{0, running(), false, {}, starting()},
+                           {-3600, running(), false, {}, starting()},
+                           {-3580.1, running(), false, {}, starting()},
+                           {-3580, running(), false, {}, timedOut}};
         QTest::newRow("unregistration restarts the limit")
             << QList<Step>{{0, running(), false, {}, starting()},
                            {15, stopped(), false, {}, stopped()},
