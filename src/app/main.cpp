@@ -1,10 +1,6 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/QuorvaneApp.h"
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quorvane Agent"));
-    window.show();
+    quorvane::QuorvaneApp application(argc, argv);
     return application.exec();
 }
