@@ -31,9 +31,7 @@ QString descriptionOf(const std::exception_ptr& failure) {
     }
     try {
         std::rethrow_exception(failure);
-    } catch (const QuorvaneError& error) {
-        return error.message();
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // a QuorvaneError's what() is its message
         return QString::fromUtf8(error.what());
     } catch (...) {
         return QString();
