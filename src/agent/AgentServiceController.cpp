@@ -10,14 +10,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringList>
 #include <cerrno>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
+#include "config/PrivateFiles.h"
+#include "monitor/ReadOnlyFile.h"
 
 namespace quorvane {
 
@@ -71,53 +74,20 @@ bool isUnknownUnit(const QDBusError& error) {
            error.message() == QLatin1String("No such file or directory");
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return descriptor_; }
-    // Closes now so that a failing close is seen (it can report a lost write).
-    int close() { return ::close(std::exchange(descriptor_, -1)); }
-
-private:
-    int descriptor_;
-};
-
 QByteArray readTemplate(const QString& path) {
-    // Non-blocking so that a FIFO in place of the template cannot hold the main thread.
-    FileDescriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
+    // Only a regular file is read, so a FIFO in place of the template cannot hold the main thread.
+    const std::optional<ReadOnlyFile> file = ReadOnlyFile::openRegular(path);
+    if (!file) {
         failLocation(errno);
     }
-    if (!S_ISREG(info.st_mode) || info.st_size > templateSizeLimit) {
+    if (file->size() > templateSizeLimit) {
         failLocation(EINVAL);
     }
-    QByteArray content(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (filled < content.size()) {
-        const ssize_t count = ::read(file.get(), content.data() + filled, content.size() - filled);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            failLocation(errno);
-        }
-        if (count == 0) {
-            break;
-        }
-        filled += count;
+    std::optional<QByteArray> content = file->readAt(0, file->size());
+    if (!content) {
+        failLocation(errno);
     }
-    content.truncate(filled);
-    return content;
+    return *content;
 }
 
 // The agent's path as the one word of ExecStart=: quoted for the spaces, with the quoting
@@ -140,83 +110,30 @@ QByteArray execStartWord(const QString& agentPath) {
     return word + '"';
 }
 
-void writeAll(int descriptor, const QByteArray& content) {
-    qsizetype written = 0;
-    while (written < content.size()) {
-        const ssize_t count =
-            ::write(descriptor, content.constData() + written, content.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            failLocation(errno);
-        }
-        written += count;
-    }
-}
-
-void makeDirectories(const QString& directory) {
-    QString path;
-    for (const QString& part : QDir::cleanPath(directory).split(QLatin1Char('/'))) {
-        path += part + QLatin1Char('/');
-        if (part.isEmpty()) {
-            continue;
-        }
-        if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) {
-            failLocation(errno);
-        }
-    }
-}
-
 // A unit file that is a link to /dev/null is the user's mask; replacing it would quietly
 // undo their decision, so it stays and the manager reports the unit as masked.
-bool isMask(int directory, const QByteArray& name) {
+bool isMask(const QString& unitPath) {
+    const QByteArray path = QFile::encodeName(unitPath);
     struct stat info {};
-    if (::fstatat(directory, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(info.st_mode)) {
+    if (::lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) {
         return false;
     }
     char target[16] = {};
-    const ssize_t length = ::readlinkat(directory, name.constData(), target, sizeof target);
+    const ssize_t length = ::readlink(path.constData(), target, sizeof target);
     return QByteArray(target, length > 0 ? length : 0) == "/dev/null";
 }
 
-// Replaces directory/name with content: a fresh 0600 file in the same directory, flushed,
-// renamed over the old one, and the directory flushed, so a crash leaves old or new.
-void replaceFile(const QString& directory, const QString& name, const QByteArray& content) {
-    makeDirectories(directory);
-    FileDescriptor folder(
-        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) {
-        failLocation(errno);
-    }
-    const QByteArray finalName = QFile::encodeName(name);
-    if (isMask(folder.get(), finalName)) {
-        return;
-    }
-    const QByteArray temporaryName =
-        '.' + finalName + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-    FileDescriptor file(::openat(folder.get(), temporaryName.constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.get() < 0) {
-        failLocation(errno);
-    }
+// Replaces the user unit in one step, so a crash leaves the old or the new file.
+void replaceUnitFile(const QString& directory, const QByteArray& content) {
+    const QString unitPath = directory + QLatin1Char('/') + unitName();
     try {
-        if (::fchmod(file.get(), 0600) != 0) {
-            failLocation(errno);
+        PrivateFiles::createPrivateDirectory(directory);
+        if (isMask(unitPath)) {
+            return;
         }
-        writeAll(file.get(), content);
-        if (::fsync(file.get()) != 0 || file.close() != 0 ||
-            ::renameat(folder.get(), temporaryName.constData(), folder.get(),
-                       finalName.constData()) != 0) {
-            failLocation(errno);
-        }
-    } catch (...) {
-        ::unlinkat(folder.get(), temporaryName.constData(), 0);
-        throw;
-    }
-    if (::fsync(folder.get()) != 0) {
-        failLocation(errno);
+        PrivateFiles::replaceAtomically(unitPath, content, u".ru.quorvane.agent.service-");
+    } catch (const std::system_error& error) {
+        failLocation(error.code().value());
     }
 }
 
@@ -336,7 +253,7 @@ void AgentServiceController::writeUserUnit() const {
         failLocation(EINVAL);
     }
     unit.replace(agentPlaceholder, execStartWord(agentPath));
-    replaceFile(userUnitDirectory_, unitName(), unit);
+    replaceUnitFile(userUnitDirectory_, unit);
 
     const QDBusMessage reply = sendToManager(QStringLiteral("Reload"), {});
     if (reply.type() != QDBusMessage::ReplyMessage) {

@@ -11,6 +11,7 @@
 #include "agent/AgentServiceController.h"
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
+#include "monitor/AgentHealthReader.h"
 
 using namespace quorvane;
 
@@ -127,6 +128,33 @@ private Q_SLOTS:
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("disabled"));
         QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), agentStartMs);
         QCOMPARE(unitProperty(QStringLiteral("ActiveState")), QStringLiteral("inactive"));
+    }
+
+    // The real agent of the build tree, started by the real manager, reports through its
+    // health file; without a token in the session it asks for configuration.
+    void theBundledAgentRunsAndReports() {
+        const QString prefix = qEnvironmentVariable("QUORVANE_PREFIX");
+        QVERIFY(AgentServiceController::hasBundledService(prefix));
+        AgentServiceController controller(prefix, QDBusConnection::sessionBus(),
+                                          AgentServiceController::defaultUserUnitDirectory(),
+                                          workingTimeoutMs);
+        const AgentHealthReader health;
+        QFile::remove(health.path());
+
+        controller.setEnabled(true);
+        QCOMPARE(controller.state(), AgentServiceState::running());
+        QTRY_COMPARE_WITH_TIMEOUT(health.readSnapshot().value_or(AgentHealthSnapshot{}).status,
+                                  QString(AgentContract::statusNeedsConfiguration), agentStartMs);
+        const QString pid = unitProperty(QStringLiteral("MainPID"));
+        QVERIFY(processExists(pid));
+        QVERIFY(
+            QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/") + pid + QStringLiteral("/exe")))
+                .fileName() == QStringLiteral("quorvane-agent"));
+
+        controller.setEnabled(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), agentStartMs);
+        QTRY_COMPARE_WITH_TIMEOUT(health.readSnapshot().value_or(AgentHealthSnapshot{}).status,
+                                  QString(AgentContract::statusStopped), agentStartMs);
     }
 
     void registrationOfAnEarlierPanelShowsStopped() {
