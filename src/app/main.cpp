@@ -1,10 +1,5 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/PanelApplication.h"
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quorvane Agent"));
-    window.show();
-    return application.exec();
+    return quorvane::runPanel(argc, argv);
 }
