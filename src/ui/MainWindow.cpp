@@ -24,6 +24,11 @@ const QString bundledIcon = QStringLiteral(":/qt/qml/Quorvane/Ui/images/quorvane
 
 void MainWindow::configureApplication() {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    // One small 2D window: the software scene graph shows it sooner and spares the memory a GL
+    // driver maps (about 90 MB with Mesa's llvmpipe). QT_QUICK_BACKEND still picks another.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
     // Themes without symbolic icons fall through to Adwaita before the bundled drawings.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     QGuiApplication::setWindowIcon(

@@ -11,8 +11,8 @@ namespace quorvane {
 // model. The window does not own the model; the model must outlive it.
 class MainWindow {
 public:
-    // The application-wide look: the Basic style, the desktop's icon theme with Adwaita behind
-    // it, the window icon. Call once before the first window.
+    // The application-wide look: the Basic style, the software scene graph, the desktop's icon
+    // theme with Adwaita behind it, the window icon. Call once before the first window.
     static void configureApplication();
 
     explicit MainWindow(AgentViewModel& model);
