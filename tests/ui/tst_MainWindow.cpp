@@ -65,6 +65,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("powerEnabled");
         QTest::addColumn<QString>("powerLabel");
         QTest::addColumn<QString>("extraButton");
+        QTest::addColumn<QColor>("ringColor");
 
         const QString off = QStringLiteral("Включить Quorvane Agent");
         const QString on = QStringLiteral("Выключить Quorvane Agent");
@@ -75,39 +76,43 @@ private Q_SLOTS:
             << PanelScenario::reporting(QStringLiteral("needs_configuration"),
                                         QStringLiteral("нет токена"))
             << u"Нужна настройка"_s << configureDetail << SystemColors::orange() << true << on
-            << configure;
+            << configure << SystemColors::green();
         QTest::newRow("serviceError shows the agent's text")
             << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("Диск недоступен"))
-            << u"Ошибка"_s << u"Диск недоступен"_s << SystemColors::red() << true << on
-            << QString();
+            << u"Ошибка"_s << u"Диск недоступен"_s << SystemColors::red() << true << on << QString()
+            << SystemColors::green();
         QTest::newRow("serviceError with an empty text")
             << PanelScenario::reporting(QStringLiteral("error"), QString()) << u"Ошибка"_s
-            << QString() << SystemColors::red() << true << on << QString();
+            << QString() << SystemColors::red() << true << on << QString() << SystemColors::green();
         QTest::newRow("serviceError text is shown verbatim, not as markup")
             << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("<b>x</b> &amp;"))
-            << u"Ошибка"_s << u"<b>x</b> &amp;"_s << SystemColors::red() << true << on << QString();
+            << u"Ошибка"_s << u"<b>x</b> &amp;"_s << SystemColors::red() << true << on << QString()
+            << SystemColors::green();
         QTest::newRow("failed") << withRegistration(
                                        AgentServiceState::failed(QStringLiteral("Нет шины")))
                                 << u"Ошибка"_s << u"Нет шины"_s << SystemColors::red() << true
-                                << off << QString();
+                                << off << QString() << SystemColors::gray();
         QTest::newRow("stopped") << withRegistration(AgentServiceState::stopped()) << u"Выключен"_s
                                  << u"Агент не запускается в фоне"_s
-                                 << SystemColors::secondaryLabel() << true << off << QString();
+                                 << SystemColors::secondaryLabel() << true << off << QString()
+                                 << SystemColors::gray();
         QTest::newRow("starting while the agent does not answer")
             << withRegistration(AgentServiceState::running()) << u"Подключается"_s
-            << u"Фоновая служба запускается"_s << SystemColors::orange() << true << on << QString();
+            << u"Фоновая служба запускается"_s << SystemColors::orange() << true << on << QString()
+            << SystemColors::green();
         QTest::newRow("running") << PanelScenario::reporting(QStringLiteral("running"))
                                  << u"Включён"_s
                                  << u"Агент работает · состояние соединения — в журнале"_s
-                                 << SystemColors::green() << true << on << QString();
+                                 << SystemColors::green() << true << on << QString()
+                                 << SystemColors::green();
         QTest::newRow("requiresApproval")
             << withRegistration(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
             << u"Разрешите Quorvane в разделе «Объекты входа» системных настроек"_s
-            << SystemColors::orange() << true << on << settings;
+            << SystemColors::orange() << true << on << settings << SystemColors::green();
         QTest::newRow("unavailable cannot be switched")
             << withRegistration(AgentServiceState::unavailable()) << u"Служба недоступна"_s
             << u"В комплекте приложения не найден фоновый компонент"_s << SystemColors::red()
-            << false << off << QString();
+            << false << off << QString() << SystemColors::gray();
     }
 
     void statusCardFollowsTheState() {
@@ -118,6 +123,7 @@ private Q_SLOTS:
         QFETCH(bool, powerEnabled);
         QFETCH(QString, powerLabel);
         QFETCH(QString, extraButton);
+        QFETCH(QColor, ringColor);
 
         PanelFixture panel(scenario);
         QQuickItem* pill = panel.item(u"agent.status.title"_s);
@@ -127,6 +133,8 @@ private Q_SLOTS:
         QQuickItem* power = panel.item(u"agent.powerButton"_s);
         QCOMPARE(power->isEnabled(), powerEnabled);
         QCOMPARE(accessibleName(power), powerLabel);
+        QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
+                 QVariant(ringColor));
         QVERIFY(panel.item(u"powerSymbol"_s)->isVisible());
         QVERIFY(!panel.item(u"spinner"_s)->isVisible());
         for (const QString& button :
@@ -154,6 +162,27 @@ private Q_SLOTS:
         QVERIFY(panel.item(u"agent.powerButton"_s)->isEnabled());
         QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(),
                  u"Подключается"_s);
+    }
+
+    void hoveringEnlargesThePowerButtonAndBrightensItsGlow() {
+        PanelFixture panel({});
+        QQuickItem* power = panel.item(u"agent.powerButton"_s);
+        auto* drawing = power->property("contentItem").value<QQuickItem*>();
+        QQuickItem* glow = panel.item(u"glow"_s);
+        QCOMPARE(drawing->scale(), 1.0);
+        QCOMPARE(glow->opacity(), 0.2);
+
+        // An offscreen window starts hovering from the second pointer move on.
+        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(100, 100)).toPoint());
+        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(106, 106)).toPoint());
+        QTRY_VERIFY(power->property("isHovering").toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.015, 1000);
+        QCOMPARE(glow->opacity(), 0.32);
+        QCOMPARE(glow->property("blurRadius").toReal(), 1.0);
+
+        QTest::mouseMove(&panel.window(), QPoint(2, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.0, 1000);
+        QCOMPARE(glow->opacity(), 0.2);
     }
 
     void powerButtonSwitchesOff() {
