@@ -14,7 +14,7 @@ packages=(
   # the private desktop session for tests and for running without a desktop
   systemd dbus-user-session gnome-keyring libsecret-tools xvfb x11-utils xauth
   # benchmarks and screenshots
-  hyperfine imagemagick
+  hyperfine imagemagick time
   # packaging: the launcher entry's check and the Debian package's dependencies
   desktop-file-utils dpkg-dev
 )

@@ -23,6 +23,8 @@ public:
     void update(bool serviceIsRunning);
 
 private:
+    // Probes the open connection without blocking or consuming data.
+    bool isAlive() const;
     void connectIfNeeded();
     void close();
 

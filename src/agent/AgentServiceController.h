@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
 #include <QString>
+#include <QVariantList>
+#include <functional>
 
 #include "agent/AgentServiceControlling.h"
 
@@ -31,12 +35,29 @@ public:
     void start(StartCompletion completion) override;
 
 private:
+    enum class RegistrationStatus { notRegistered, enabled, requiresApproval, notFound, unknown };
+
+    RegistrationStatus readStatus() const;
+    QDBusMessage sendToManager(const QString& method, const QVariantList& arguments) const;
+    // Throws AgentServiceError unless the manager answers with a reply.
+    void callManager(const QString& method, const QVariantList& arguments) const;
+    void writeUserUnit() const;
+    void registerUnit() const;
+    void registerAnew(const StartCompletion& completion);
+    void unregisterThenRegister(StartCompletion completion);
+    // Calls the manager without waiting; next() runs on the answer, completion on an error.
+    void whenAnswered(const QString& method, const QVariantList& arguments,
+                      std::function<void()> next, StartCompletion completion);
+
     QString installPrefix_;
     QDBusConnection bus_;
     QString userUnitDirectory_;
     int callTimeoutMs_;
     bool launchRequested_ = false;
     AgentServiceState state_ = AgentServiceState::stopped();
+    // Parent and context of the pending unregistration: its answer is dropped, not
+    // delivered to a destroyed controller.
+    QObject pendingCalls_;
 };
 
 }  // namespace quorvane

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QObject>
 #include <QStringList>
 #include <QVariantList>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -146,6 +148,39 @@ private:
     }
     bool hasConfigurationMessage() const { return configurationMessage_.has_value(); }
 
+    // Published assignments; each one notifies, also when the value is unchanged.
+    void setServiceState(AgentServiceState state);
+    void setChangingState(bool changing);
+    void setLogEntries(QStringList entries);
+    void setWorkspacePath(std::optional<QString> path);
+    void setWorkspaceRoots(QList<WorkspaceRootConfiguration> roots);
+    void setTokenStatus(QString status);
+    void setHasSavedToken(bool hasToken);
+    void setTokenAccessNeeded(bool needed);
+    void setAuthorizingToken(bool authorizing);
+    void setConfigurationMessage(std::optional<QString> message);
+
+    void appendLog(const QString& message);
+    void loadConfiguration();
+    QList<WorkspaceRootConfiguration> workspaceRootsFromFileAlone() const;
+    AgentServiceState operationalState(const AgentServiceState& registrationState);
+    AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
+    AgentServiceState waitingForService();
+
+    // start() of the controller; the handler runs on the main thread, at once when the
+    // controller completes synchronously, never after this object is gone.
+    using StartHandler = void (AgentViewModel::*)(std::exception_ptr failure);
+    void startService(StartHandler handler);
+    std::exception_ptr unregisterService();
+    void finishSwitchOn(std::exception_ptr failure);
+    void finishPowerChange(std::exception_ptr failure);
+    void publishRegistrationChange();
+    void publishPowerFailure(std::exception_ptr failure);
+    void applyConfigurationChange();
+    void finishRestart(std::exception_ptr failure);
+    // failure: nothing on success, else the failure's description.
+    void finishTokenAuthorization(const std::optional<QString>& failure);
+
     AgentServiceState serviceState_;
     bool isChangingState_ = false;
     QStringList logEntries_;
@@ -162,6 +197,18 @@ private:
     bool isAuthorizingToken_ = false;
     std::optional<QString> configurationMessage_;
     QString updateStatus_;
+
+    std::unique_ptr<AgentServiceControlling> serviceController_;
+    std::unique_ptr<AgentGUILease> guiLease_;
+    std::unique_ptr<AgentHealthReading> healthReader_;
+    std::unique_ptr<AgentLogReading> logReader_;
+    AgentConfigurationStore configurationStore_;
+    AuthorizeToken authorizeToken_;
+    AgentViewModelEnvironment environment_;
+    QLocale timestampLocale_;
+    bool isShuttingDown_ = false;
+    // When the current wait for the agent's confirmation began.
+    std::optional<QDateTime> serviceStartBeganAt_;
 };
 
 }  // namespace quorvane

@@ -2,8 +2,8 @@
 
 namespace quorvane {
 
-// The control panel in its normal mode: builds the view model and the window, runs the event
-// loop and returns the exit status.
+// The normal mode: builds the control panel's window and runs the application's main loop until
+// the panel quits; returns the process's exit status.
 int runPanel(int& argc, char** argv);
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
-#include "app/PanelApplication.h"
+#include "app/QuorvaneApp.h"
 
 int main(int argc, char* argv[]) {
-    return quorvane::runPanel(argc, argv);
+    quorvane::QuorvaneApp application(argc, argv);
+    return application.exec();
 }

@@ -15,7 +15,7 @@ public:
     std::optional<QString> read() const override;
     void save(const QString& token) const override;
 
-    // Process-wide: while false, no operation of any store may unlock or prompt.
+    // Process-wide, false at start: while false, no operation of any store may unlock or prompt.
     static void setUserInteractionAllowed(bool allowed);
     static bool isUserInteractionAllowed();
 

@@ -1,0 +1,126 @@
+#include "BackgroundAgent.h"
+
+#include <QCoreApplication>
+#include <memory>
+
+#include "PanelTokenSource.h"
+#include "config/AgentConfiguration.h"
+#include "config/AgentConfigurationError.h"
+#include "config/AgentConfigurationStore.h"
+#include "config/AgentContract.h"
+#include "config/KeychainAgentTokenStore.h"
+#include "config/QuorvaneError.h"
+#include "monitor/AgentHealthReader.h"
+#include "monitor/AgentLogReader.h"
+
+namespace quorvane {
+
+BackgroundAgent::BackgroundAgent()
+    : health_(AgentHealthReader::defaultPath()),
+      log_(AgentLogReader::defaultPath()),
+      server_(AgentContract::homePath(AgentContract::guiSocket)) {
+    connect(&termination_, &TerminationSignals::received, this, &BackgroundAgent::stop);
+    connect(&server_, &GuiSocketServer::panelConnected, this, [this] {
+        log_.write(
+            QStringLiteral("Панель подключилась (подключений: %1)").arg(server_.connectionCount()));
+    });
+    connect(&server_, &GuiSocketServer::panelDisconnected, this, [this] {
+        log_.write(
+            QStringLiteral("Панель отключилась (подключений: %1)").arg(server_.connectionCount()));
+    });
+}
+
+void BackgroundAgent::start() {
+    log_.write(QStringLiteral("Агент запущен, версия ") + QCoreApplication::applicationVersion());
+    report({AgentContract::statusStarting, std::nullopt});
+    try {
+        listenForPanels();
+        report(checkReadiness());
+    } catch (const std::exception& error) {
+        report({AgentContract::statusError, QString::fromUtf8(error.what())});
+    }
+}
+
+void BackgroundAgent::listenForPanels() {
+    try {
+        server_.listen();
+    } catch (const std::exception& error) {
+        throw QuorvaneError(QStringLiteral("Не удалось открыть сокет панели: ") +
+                            QString::fromUtf8(error.what()));
+    }
+}
+
+BackgroundAgent::Health BackgroundAgent::checkReadiness() {
+    const AgentConfiguration configuration = loadConfiguration();
+    const std::optional<QString> token = readToken(configuration);
+    if (!token || token->isEmpty()) {
+        return {AgentContract::statusNeedsConfiguration,
+                QStringLiteral("Добавьте токен устройства")};
+    }
+    if (configuration.workspaceRoots.isEmpty()) {
+        return {AgentContract::statusNeedsConfiguration,
+                QStringLiteral("Добавьте папку Workspace")};
+    }
+    checkFolders(configuration);
+    return {AgentContract::statusRunning, std::nullopt};
+}
+
+AgentConfiguration BackgroundAgent::loadConfiguration() {
+    // Only the file is read here; the secret store is the panel's business.
+    const AgentConfigurationStore store(AgentConfigurationStore::defaultURL(),
+                                        std::make_shared<KeychainAgentTokenStore>(false));
+    try {
+        const AgentConfiguration configuration = store.loadFile();
+        log_.write(QStringLiteral("Конфигурация прочитана, папок: %1")
+                       .arg(configuration.workspaceRoots.size()));
+        return configuration;
+    } catch (const std::exception& error) {
+        throw QuorvaneError(QStringLiteral("Не удалось прочитать конфигурацию: ") +
+                            QString::fromUtf8(error.what()));
+    }
+}
+
+// The panel's secret store first; a token line left in an old file is still understood.
+std::optional<QString> BackgroundAgent::readToken(const AgentConfiguration& configuration) {
+    std::optional<QString> token = PanelTokenSource().read();
+    if (!token) {
+        token = configuration.token;
+    }
+    log_.write(token ? QStringLiteral("Токен устройства получен")
+                     : QStringLiteral("Токен устройства не задан"));
+    return token;
+}
+
+void BackgroundAgent::checkFolders(const AgentConfiguration& configuration) {
+    for (const WorkspaceRootConfiguration& root : configuration.workspaceRoots) {
+        try {
+            AgentConfigurationStore::probeWorkspaceAccess(root.path, root.writeEnabled);
+        } catch (const AgentConfigurationError&) {
+            throw QuorvaneError(QStringLiteral("Нет доступа к папке Workspace: ") + root.path);
+        }
+        log_.write(QStringLiteral("Папка доступна (%1): %2")
+                       .arg(root.writeEnabled ? QStringLiteral("чтение и запись")
+                                              : QStringLiteral("только чтение"),
+                            root.path));
+    }
+}
+
+void BackgroundAgent::report(const Health& health) {
+    try {
+        health_.write(health.status, health.message);
+    } catch (const std::exception& error) {
+        log_.write(QStringLiteral("Не удалось записать состояние: ") +
+                   QString::fromUtf8(error.what()));
+    }
+    log_.write(QStringLiteral("Состояние: ") + health.status +
+               (health.message ? QStringLiteral(" — ") + *health.message : QString()));
+}
+
+void BackgroundAgent::stop() {
+    log_.write(QStringLiteral("Получен сигнал завершения"));
+    report({AgentContract::statusStopped, std::nullopt});
+    server_.close();
+    QCoreApplication::exit(0);
+}
+
+}  // namespace quorvane

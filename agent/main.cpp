@@ -1,0 +1,18 @@
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+
+#include "BackgroundAgent.h"
+#include "config/KeychainAgentTokenStore.h"
+
+int main(int argc, char* argv[]) {
+    ::umask(077);  // everything the agent creates is the user's alone
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quorvane-agent"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    quorvane::KeychainAgentTokenStore::setUserInteractionAllowed(false);
+
+    quorvane::BackgroundAgent agent;
+    agent.start();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,168 @@
+#include "config/AgentConfigurationStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QStringDecoder>
+#include <algorithm>
+#include <cerrno>
+
+#include "config/AgentConfigurationError.h"
+#include "config/AgentContract.h"
+#include "config/FileDescriptor.h"
+#include "config/PosixError.h"
+#include "config/PrivateFiles.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr qsizetype maximumFileSize = 1024 * 1024;
+constexpr QStringView temporaryFilePrefix = u".quorvane-agent-conf-";
+
+// O_NONBLOCK: a FIFO put at the path must not stall the open; O_NOCTTY: nor may a terminal
+// device become the panel's controlling terminal before fstat refuses it.
+FileDescriptor openForReading(const QString& fileURL) {
+    return FileDescriptor(::open(QFile::encodeName(fileURL).constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+}
+
+bool isRefusedSpecialFile(int openError) {
+    // ELOOP: the last component is a symbolic link. ENXIO: a socket or a device without a
+    // driver, which cannot be opened at all.
+    return openError == ELOOP || openError == ENXIO;
+}
+
+QString decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError()) {
+        throw AgentConfigurationError::malformedConfiguration(
+            QStringLiteral("файл не является UTF-8"));
+    }
+    return text;
+}
+
+// Only a link to an existing file is refused: a dangling one is simply replaced by the rename.
+void rejectSymbolicLink(const QString& fileURL) {
+    const QByteArray path = QFile::encodeName(fileURL);
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0) {
+        return;
+    }
+    if (::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        throw AgentConfigurationError::unsafeConfigurationFile();
+    }
+}
+
+// A token line still in the file is moved into the token store before the file is rewritten.
+AgentConfiguration loadMigratingToken(const AgentConfigurationStore& store) {
+    AgentConfiguration configuration = store.loadFile();
+    return configuration.token ? store.load() : configuration;
+}
+
+}  // namespace
+
+AgentConfigurationStore::AgentConfigurationStore(
+    QString fileURL, std::shared_ptr<const AgentTokenStoring> tokenStore)
+    : fileURL_(std::move(fileURL)), tokenStore_(std::move(tokenStore)) {}
+
+QString AgentConfigurationStore::defaultURL() {
+    return AgentContract::homePath(AgentContract::configurationFile);
+}
+
+QString AgentConfigurationStore::maskedToken(const std::optional<QString>& token) {
+    if (!token || token->isEmpty()) {
+        return QStringLiteral("Не настроен");
+    }
+    return QStringLiteral("Настроен · ••••••••");
+}
+
+AgentConfiguration AgentConfigurationStore::loadFile() const {
+    FileDescriptor file = openForReading(fileURL_);
+    if (!file.isValid()) {
+        const int openError = errno;
+        if (openError == ENOENT) {
+            return AgentConfiguration::empty();
+        }
+        if (isRefusedSpecialFile(openError)) {
+            throw AgentConfigurationError::unsafeConfigurationFile();
+        }
+        throw PosixError::fromCode(openError);
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        PosixError::throwErrno();
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw AgentConfigurationError::unsafeConfigurationFile();
+    }
+    if (status.st_size > maximumFileSize) {
+        throw AgentConfigurationError::configurationTooLarge();
+    }
+    // The file may grow after fstat; reading one byte past the cap tells.
+    const QByteArray bytes = file.readAtMost(maximumFileSize + 1);
+    if (bytes.size() > maximumFileSize) {
+        throw AgentConfigurationError::configurationTooLarge();
+    }
+    file.close();
+    return parse(decodeUtf8(bytes));
+}
+
+void AgentConfigurationStore::save(const AgentConfiguration& configuration) const {
+    PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(fileURL_));
+    rejectSymbolicLink(fileURL_);
+    PrivateFiles::replaceAtomically(fileURL_, serialize(configuration).toUtf8(),
+                                    temporaryFilePrefix);
+}
+
+AgentConfiguration AgentConfigurationStore::load() const {
+    AgentConfiguration configuration = loadFile();
+    const std::optional<QString> stored = tokenStore_->read();
+    if (configuration.token) {
+        if (!stored) {
+            tokenStore_->save(*configuration.token);
+        }
+        save(configuration);
+    }
+    if (stored) {
+        configuration.token = stored;
+    }
+    return configuration;
+}
+
+void AgentConfigurationStore::storeToken(const QString& tokenDraft) const {
+    const QString token = validateToken(tokenDraft);
+    const AgentConfiguration configuration = loadFile();
+    tokenStore_->save(token);
+    save(configuration);
+}
+
+void AgentConfigurationStore::upsertWorkspace(const QString& rootID, const QString& path,
+                                              bool writeEnabled) const {
+    const QString id = validateWorkspaceID(rootID);
+    const QString folder = validateWorkspacePath(path);
+    probeWorkspaceAccess(folder, writeEnabled);
+    AgentConfiguration configuration = loadMigratingToken(*this);
+    const auto existing =
+        std::find_if(configuration.workspaceRoots.begin(), configuration.workspaceRoots.end(),
+                     [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
+    if (existing != configuration.workspaceRoots.end()) {
+        existing->path = folder;
+        existing->writeEnabled = writeEnabled;
+    } else {
+        configuration.workspaceRoots.append({id, folder, writeEnabled});
+    }
+    save(configuration);
+}
+
+void AgentConfigurationStore::removeWorkspace(const QString& rootID) const {
+    const QString id = validateWorkspaceID(rootID);
+    AgentConfiguration configuration = loadMigratingToken(*this);
+    configuration.workspaceRoots.removeIf(
+        [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
+    save(configuration);
+}
+
+}  // namespace quorvane

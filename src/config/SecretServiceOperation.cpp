@@ -1,0 +1,149 @@
+#include "config/SecretServiceOperation.h"
+
+#include <QLoggingCategory>
+#include <condition_variable>
+#include <mutex>
+
+#include "config/AgentTokenStorageError.h"
+
+namespace quorvane {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSecretService, "quorvane.config.secretservice")
+
+struct ErrorRelease {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+
+void cancelAfter(std::stop_token stop, std::chrono::milliseconds limit, GCancellable* cancellable) {
+    std::mutex mutex;
+    std::condition_variable_any finished;
+    std::unique_lock lock(mutex);
+    finished.wait_for(lock, stop, limit, [] { return false; });
+    if (!stop.stop_requested()) {
+        g_cancellable_cancel(cancellable);
+    }
+}
+
+bool meansServiceUnreachable(const GError& error) {
+    if (error.domain == G_DBUS_ERROR) {
+        switch (error.code) {
+            case G_DBUS_ERROR_SERVICE_UNKNOWN:
+            case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+            case G_DBUS_ERROR_NO_SERVER:
+            case G_DBUS_ERROR_DISCONNECTED:
+            case G_DBUS_ERROR_NO_REPLY:
+            case G_DBUS_ERROR_TIMEOUT:
+            case G_DBUS_ERROR_TIMED_OUT:
+            case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
+            case G_DBUS_ERROR_SPAWN_FORK_FAILED:
+            case G_DBUS_ERROR_SPAWN_CHILD_EXITED:
+            case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
+            case G_DBUS_ERROR_SPAWN_FAILED:
+            case G_DBUS_ERROR_SPAWN_SERVICE_INVALID:
+            case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
+                return true;
+            default:
+                return false;
+        }
+    }
+    return error.domain == G_IO_ERROR &&
+           (error.code == G_IO_ERROR_CLOSED || error.code == G_IO_ERROR_TIMED_OUT);
+}
+
+}  // namespace
+
+SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
+    : cancellable_(g_cancellable_new()), watchdog_(cancelAfter, limit, cancellable_.get()) {}
+
+SecretService* SecretServiceOperation::service() {
+    if (!service_) {
+        GError* error = nullptr;
+        service_.reset(secret_service_get_sync(SECRET_SERVICE_NONE, cancellable_.get(), &error));
+        if (!service_) {
+            // Whatever stops the connection (no session bus, no address, refused) means the
+            // service cannot be reached.
+            std::unique_ptr<GError, ErrorRelease> owned(error);
+            qCWarning(lcSecretService, "cannot reach the Secret Service: %s",
+                      owned ? owned->message : "no reason given");
+            throw AgentTokenStorageError(AgentTokenStorageError::serviceUnavailable);
+        }
+    }
+    return service_.get();
+}
+
+std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::search(const SecretSchema& schema,
+                                                                       GHashTable* attributes,
+                                                                       bool unlock,
+                                                                       bool loadSecrets) {
+    int flags = SECRET_SEARCH_ALL;
+    if (unlock) {
+        flags |= SECRET_SEARCH_UNLOCK;
+    }
+    if (loadSecrets) {
+        flags |= SECRET_SEARCH_LOAD_SECRETS;
+    }
+    GError* error = nullptr;
+    GList* found = secret_service_search_sync(service(), &schema, attributes,
+                                              static_cast<SecretSearchFlags>(flags),
+                                              cancellable_.get(), &error);
+    if (error) {
+        fail(error);
+    }
+    std::vector<GObjectPointer<SecretItem>> items;
+    for (GList* link = found; link; link = link->next) {
+        items.emplace_back(static_cast<SecretItem*>(link->data));
+    }
+    g_list_free(found);
+    return items;
+}
+
+GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
+    GError* error = nullptr;
+    GObjectPointer<SecretCollection> collection(secret_collection_for_alias_sync(
+        service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable_.get(), &error));
+    if (error) {
+        fail(error);
+    }
+    return collection;
+}
+
+void SecretServiceOperation::replaceSecret(SecretItem* item, SecretValue* value) {
+    GError* error = nullptr;
+    if (!secret_item_set_secret_sync(item, value, cancellable_.get(), &error)) {
+        fail(error);
+    }
+}
+
+void SecretServiceOperation::createItem(SecretCollection* collection, const SecretSchema& schema,
+                                        GHashTable* attributes, const char* label,
+                                        SecretValue* value) {
+    GError* error = nullptr;
+    GObjectPointer<SecretItem> item(secret_item_create_sync(collection, &schema, attributes, label,
+                                                            value, SECRET_ITEM_CREATE_REPLACE,
+                                                            cancellable_.get(), &error));
+    if (!item) {
+        fail(error);
+    }
+}
+
+void SecretServiceOperation::fail(GError* error) const {
+    std::unique_ptr<GError, ErrorRelease> owned(error);
+    qCWarning(lcSecretService, "Secret Service call failed: %s",
+              owned ? owned->message : "no reason given");
+    throw AgentTokenStorageError(owned ? statusFor(*owned) : AgentTokenStorageError::otherFailure);
+}
+
+std::int32_t SecretServiceOperation::statusFor(const GError& error) const {
+    // A call the watchdog cancelled waited on a service that did not answer in time.
+    if (g_cancellable_is_cancelled(cancellable_.get()) || meansServiceUnreachable(error)) {
+        return AgentTokenStorageError::serviceUnavailable;
+    }
+    if (error.domain == SECRET_ERROR && error.code == SECRET_ERROR_IS_LOCKED) {
+        return AgentTokenStorageError::interactionNotAllowed;
+    }
+    return AgentTokenStorageError::otherFailure;
+}
+
+}  // namespace quorvane

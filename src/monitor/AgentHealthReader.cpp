@@ -1,0 +1,63 @@
+#include "monitor/AgentHealthReader.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include "config/AgentContract.h"
+#include "monitor/ReadOnlyFile.h"
+
+namespace quorvane {
+
+namespace {
+
+// The agent writes a few hundred bytes; anything this large is not its health file and is not
+// worth holding in memory on the main thread.
+constexpr qint64 maximumFileSize = 1024 * 1024;
+
+std::optional<QByteArray> readSmallFile(const QString& path) {
+    const auto file = ReadOnlyFile::openRegular(path);
+    if (!file || file->size() > maximumFileSize) {
+        return std::nullopt;
+    }
+    return file->readAt(0, file->size());
+}
+
+std::optional<AgentHealthSnapshot> decode(const QByteArray& bytes) {
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject object = document.object();
+    const QJsonValue version = object.value(QLatin1StringView("version"));
+    const QJsonValue status = object.value(QLatin1StringView("status"));
+    const QJsonValue message = object.value(QLatin1StringView("message"));
+    const QJsonValue updatedAt = object.value(QLatin1StringView("updated_at"));
+    if (!version.isString() || !status.isString() || !updatedAt.isString()) {
+        return std::nullopt;
+    }
+    if (!message.isString() && !message.isNull() && !message.isUndefined()) {
+        return std::nullopt;
+    }
+    AgentHealthSnapshot snapshot{version.toString(), status.toString(), std::nullopt,
+                                 updatedAt.toString()};
+    if (message.isString()) {
+        snapshot.message = message.toString();
+    }
+    return snapshot;
+}
+
+}  // namespace
+
+AgentHealthReader::AgentHealthReader(QString path) : path_(std::move(path)) {}
+
+QString AgentHealthReader::defaultPath() {
+    return AgentContract::homePath(AgentContract::healthFile);
+}
+
+std::optional<AgentHealthSnapshot> AgentHealthReader::readSnapshot() const {
+    const auto bytes = readSmallFile(path_);
+    return bytes ? decode(*bytes) : std::nullopt;
+}
+
+}  // namespace quorvane
