@@ -35,7 +35,6 @@ Rectangle {
 
             objectName: "agent.logHeader"
             Layout.fillWidth: true
-            checkable: false
             Accessible.name: "Журнал работы"
             Accessible.role: Accessible.Button
             Accessible.checkable: true

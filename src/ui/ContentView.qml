@@ -57,7 +57,6 @@ Rectangle {
 
     // Refreshes at once when the window is shown and every 2 seconds while it stays shown.
     Timer {
-        objectName: "refreshTimer"
         interval: 2000
         repeat: true
         triggeredOnStart: true
