@@ -13,6 +13,7 @@ RowLayout {
 
     Label {
         objectName: "app.version"
+        Layout.minimumWidth: implicitWidth
         text: footer.model.versionText
         textFormat: Text.PlainText
         font: TextStyles.caption
@@ -22,6 +23,7 @@ RowLayout {
         id: updateButton
 
         objectName: "agent.checkUpdates"
+        Layout.minimumWidth: implicitWidth
         text: "Как обновить beta"
         font: TextStyles.caption
         topPadding: 4
@@ -42,7 +44,6 @@ RowLayout {
         visible: footer.model.updateStatus.length > 0
         // Takes the room between the button and the credit and wraps in it.
         Layout.fillWidth: true
-        Layout.preferredWidth: 0
         text: footer.model.updateStatus
         textFormat: Text.PlainText
         wrapMode: Text.Wrap
@@ -54,6 +55,8 @@ RowLayout {
         Layout.fillWidth: true
     }
     Label {
+        objectName: "app.credit"
+        Layout.minimumWidth: implicitWidth
         text: "Разработано в Arlenwick"
         font: TextStyles.caption
         color: SystemColors.secondaryLabel

@@ -72,8 +72,6 @@ Item {
             Label {
                 objectName: "agent.status.detail"
                 Layout.fillWidth: true
-                // Wraps in the room the row leaves; a long message never widens the window.
-                Layout.preferredWidth: 0
                 text: presentation.detail
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap

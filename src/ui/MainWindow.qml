@@ -2,14 +2,15 @@ import QtQuick
 import Quorvane.Ui
 import QtQuick.Controls.Basic
 
-// The panel's only window: as large as its content needs, never smaller than 840 × 720.
+// The panel's only window, never smaller than 840 × 720. Every row stretches or wraps to the
+// width it is given, so the window opens at its minimum width; its height follows the content.
 ApplicationWindow {
     id: window
 
     required property AgentViewModel model
 
     title: "Quorvane Agent"
-    minimumWidth: Math.max(840, content.implicitWidth)
+    minimumWidth: 840
     minimumHeight: Math.max(720, content.implicitHeight)
     width: minimumWidth
     height: minimumHeight
@@ -42,7 +43,6 @@ ApplicationWindow {
 
     // Growing content (the log panel opening) grows the window rather than clipping it.
     onMinimumHeightChanged: height = Math.max(height, minimumHeight)
-    onMinimumWidthChanged: width = Math.max(width, minimumWidth)
 
     ContentView {
         id: content

@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QColor>
 #include <QTest>
+#include <cmath>
 
 #include "tests/ui/PanelFixture.h"
 #include "ui/SystemColors.h"
@@ -130,6 +131,8 @@ private Q_SLOTS:
         QCOMPARE(pill->property("text").toString(), title);
         QCOMPARE(pill->property("color").value<QColor>(), color);
         QCOMPARE(panel.item(u"agent.status.detail"_s)->property("text").toString(), detail);
+        // A long sentence wraps; it does not widen the window.
+        QCOMPARE(panel.window().width(), 840);
         QQuickItem* power = panel.item(u"agent.powerButton"_s);
         QCOMPARE(power->isEnabled(), powerEnabled);
         QCOMPARE(accessibleName(power), powerLabel);
@@ -140,6 +143,12 @@ private Q_SLOTS:
         for (const QString& button :
              {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
             QCOMPARE(panel.item(button)->isVisible(), button == extraButton);
+        }
+        if (!extraButton.isEmpty()) {
+            // Below the detail sentence, also when it appears only after the first refresh.
+            QTRY_VERIFY(panel.item(extraButton)->y() >
+                        panel.item(u"agent.status.detail"_s)->y() +
+                            panel.item(u"agent.status.detail"_s)->height());
         }
     }
 
@@ -370,6 +379,16 @@ private Q_SLOTS:
         QVERIFY(status->isVisible());
         QCOMPARE(status->property("text").toString(), updateInstruction);
         QCOMPARE(panel.model().updateStatus(), updateInstruction);
+
+        // Between the button and the credit, wrapped in the room they leave.
+        QQuickItem* button = panel.item(u"agent.checkUpdates"_s);
+        QQuickItem* credit = panel.item(u"app.credit"_s);
+        QTRY_VERIFY(status->x() >= button->x() + button->width());
+        QVERIFY(status->x() + status->width() <= credit->x());
+        QCOMPARE(button->width(), std::ceil(button->implicitWidth()));
+        QCOMPARE(credit->width(), std::ceil(credit->implicitWidth()));
+        QCOMPARE(credit->x() + credit->width(), credit->parentItem()->width());
+        QCOMPARE(panel.window().width(), 840);
     }
 
     void headerWithoutLogoStartsWithTheDivider() {
