@@ -10,11 +10,13 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qtquick-dialogs qml6-module-qt-labs-platform qml6-module-qtquick-shapes
-  qt6-qpa-plugins adwaita-icon-theme hicolor-icon-theme
+  qt6-qpa-plugins libqt6svg6 adwaita-icon-theme hicolor-icon-theme
   # the private desktop session for tests and for running without a desktop
   systemd dbus-user-session gnome-keyring libsecret-tools xvfb x11-utils xauth
   # benchmarks and screenshots
   hyperfine imagemagick time
+  # packaging: the launcher entry's check and the Debian package's dependencies
+  desktop-file-utils dpkg-dev
 )
 
 missing=()

@@ -30,7 +30,7 @@ const QString managerService = QStringLiteral("org.freedesktop.systemd1");
 const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 
-const QByteArray agentPlaceholder = QByteArrayLiteral("@QUORVANE_AGENT@");
+const QByteArray execStartKey = QByteArrayLiteral("ExecStart=");
 constexpr qint64 templateSizeLimit = 64 * 1024;
 
 QString unknownStatusText() {
@@ -108,6 +108,23 @@ QByteArray execStartWord(const QString& agentPath) {
         word += byte;
     }
     return word + '"';
+}
+
+// The template's one ExecStart= line names the agent where it was installed; the user unit
+// names the agent where this panel finds it now, so a moved prefix keeps working.
+QByteArray withAgentPath(const QByteArray& unitTemplate, const QString& agentPath) {
+    QList<QByteArray> lines = unitTemplate.split('\n');
+    int execStartLines = 0;
+    for (QByteArray& line : lines) {
+        if (line.startsWith(execStartKey)) {
+            line = execStartKey + execStartWord(agentPath);
+            ++execStartLines;
+        }
+    }
+    if (execStartLines != 1) {
+        failLocation(EINVAL);
+    }
+    return lines.join('\n');
 }
 
 // A unit file that is a link to /dev/null is the user's mask; replacing it would quietly
@@ -247,12 +264,9 @@ void AgentServiceController::callManager(const QString& method,
 
 void AgentServiceController::writeUserUnit() const {
     const QString agentPath = underPrefix(installPrefix_, AgentContract::bundledAgentPath);
-    QByteArray unit =
-        readTemplate(underPrefix(installPrefix_, AgentContract::bundledUnitTemplatePath));
-    if (!unit.contains(agentPlaceholder)) {
-        failLocation(EINVAL);
-    }
-    unit.replace(agentPlaceholder, execStartWord(agentPath));
+    const QByteArray unit = withAgentPath(
+        readTemplate(underPrefix(installPrefix_, AgentContract::bundledUnitTemplatePath)),
+        agentPath);
     replaceUnitFile(userUnitDirectory_, unit);
 
     const QDBusMessage reply = sendToManager(QStringLiteral("Reload"), {});

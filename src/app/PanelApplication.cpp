@@ -1,16 +1,31 @@
 #include "app/PanelApplication.h"
 
 #include <QApplication>
-#include <QWidget>
+#include <QLoggingCategory>
+#include <exception>
+
+#include "app/AgentViewModelFactory.h"
+#include "app/PanelLifecycle.h"
+#include "ui/MainWindow.h"
+
+Q_LOGGING_CATEGORY(lcPanel, "quorvane.app")
 
 namespace quorvane {
 
 int runPanel(int& argc, char** argv) {
+    // Widgets, not only Qt Quick: the folder chooser is the desktop's file dialog.
     QApplication application(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quorvane Agent"));
-    window.show();
-    return application.exec();
+    QGuiApplication::setDesktopFileName(QStringLiteral("ru.quorvane.Panel"));
+    MainWindow::configureApplication();
+    try {
+        const auto model = AgentViewModelFactory::create();
+        MainWindow mainWindow(*model);
+        PanelLifecycle lifecycle(mainWindow.window(), *model);
+        return QApplication::exec();
+    } catch (const std::exception& failure) {
+        qCCritical(lcPanel, "%s", failure.what());
+        return 1;
+    }
 }
 
 }  // namespace quorvane

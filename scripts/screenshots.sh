@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Renders the main window in its typical states (stopped, starting, running, needs
+# configuration, requires approval, log open, switching) into screenshots/*.png, on a virtual
+# display in a private session. The window runs the real QML over a view model with test
+# doubles, so no agent or keyring state of this machine is touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh
+cmake --preset default
+cmake --build --preset default --target quorvane-screenshots
+exec scripts/private-session.sh --display -- build/default/tests/quorvane-screenshots "$PWD/screenshots"

@@ -1,0 +1,55 @@
+#include "app/AgentViewModelFactory.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "agent/AgentGUILease.h"
+#include "agent/AgentServiceController.h"
+#include "config/AgentConfigurationStore.h"
+#include "config/KeychainAgentTokenStore.h"
+#include "monitor/AgentHealthReader.h"
+#include "monitor/AgentLogReader.h"
+
+namespace quorvane {
+
+QString AgentViewModelFactory::installPrefix() {
+    const QFileInfo executable(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    QDir prefix = executable.absoluteDir();
+    prefix.cdUp();
+    return prefix.absolutePath();
+}
+
+std::optional<QString> AgentViewModelFactory::chooseWorkspaceFolder() {
+    QFileDialog dialog(nullptr, QStringLiteral("Выберите папку Quorvane Workspace"),
+                       QDir::homePath());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Выбрать"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+AgentViewModelEnvironment AgentViewModelFactory::environment() {
+    AgentViewModelEnvironment environment = AgentViewModelEnvironment::system();
+    environment.chooseFolder = &AgentViewModelFactory::chooseWorkspaceFolder;
+    return environment;
+}
+
+std::unique_ptr<AgentViewModel> AgentViewModelFactory::create() {
+    auto serviceController = std::make_unique<AgentServiceController>(installPrefix());
+    // The view model starts from the current registration, not from "stopped".
+    serviceController->refresh();
+    auto guiLease = std::make_unique<AgentGUILease>(AgentGUILease::socketPath());
+    AgentConfigurationStore configurationStore(AgentConfigurationStore::defaultURL(),
+                                               std::make_shared<KeychainAgentTokenStore>(false));
+    return std::make_unique<AgentViewModel>(
+        std::move(serviceController), std::move(guiLease), std::make_unique<AgentHealthReader>(),
+        std::make_unique<AgentLogReader>(), std::move(configurationStore),
+        AgentViewModel::defaultAuthorizeToken(), environment());
+}
+
+}  // namespace quorvane

@@ -1,0 +1,79 @@
+#include "app/TerminationSignals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace quorvane {
+
+namespace {
+
+// The write end of the pipe, the only thing the handler touches.
+volatile std::sig_atomic_t signalWriteEnd = -1;
+
+void forwardSignal(int signalNumber) {
+    const int savedErrno = errno;
+    const auto byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a pending quit; losing this byte changes nothing.
+    [[maybe_unused]] const auto written = ::write(signalWriteEnd, &byte, 1);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::system_error(errno, std::generic_category(),
+                                "Не удалось создать канал для сигналов завершения");
+    }
+    readEnd_ = ends[0];
+    signalWriteEnd = ends[1];
+
+    struct sigaction action = {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t index = 0; index < std::size(handledSignals); ++index) {
+        if (::sigaction(handledSignals[index], &action, &previous_[index]) != 0) {
+            const int error = errno;
+            restoreHandlers(index);
+            closePipe();
+            throw std::system_error(error, std::generic_category(),
+                                    "Не удалось установить обработчик сигнала завершения");
+        }
+    }
+
+    notifier_ = std::make_unique<QSocketNotifier>(readEnd_, QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::readPending);
+}
+
+TerminationSignals::~TerminationSignals() {
+    restoreHandlers(std::size(handledSignals));
+    notifier_.reset();
+    closePipe();
+}
+
+void TerminationSignals::restoreHandlers(std::size_t count) {
+    for (std::size_t index = 0; index < count; ++index) {
+        ::sigaction(handledSignals[index], &previous_[index], nullptr);
+    }
+}
+
+void TerminationSignals::closePipe() {
+    ::close(signalWriteEnd);
+    signalWriteEnd = -1;
+    ::close(readEnd_);
+    readEnd_ = -1;
+}
+
+void TerminationSignals::readPending() {
+    unsigned char byte = 0;
+    while (::read(readEnd_, &byte, 1) == 1) {
+        Q_EMIT received(byte);
+    }
+}
+
+}  // namespace quorvane

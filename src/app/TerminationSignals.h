@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstddef>
+#include <iterator>
+#include <memory>
+
+namespace quorvane {
+
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread. The handler only
+// writes the signal's number into a pipe; the event loop reads it, so whatever is connected
+// runs as ordinary main-thread code. One instance at a time; the previous handlers come back
+// when it is destroyed.
+class TerminationSignals : public QObject {
+    Q_OBJECT
+
+public:
+    // Throws std::system_error when the pipe or a handler cannot be set up.
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+Q_SIGNALS:
+    void received(int signalNumber);
+
+private:
+    static constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+    void readPending();
+    void restoreHandlers(std::size_t count);
+    void closePipe();
+
+    int readEnd_ = -1;
+    struct sigaction previous_[std::size(handledSignals)] = {};
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,121 @@
+import QtQuick
+import Quorvane.Ui
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// Second row: the power button and, beside it, the agent's state with the one button that
+// leads to its fix.
+Item {
+    id: view
+
+    required property AgentViewModel model
+
+    implicitWidth: row.implicitWidth
+    implicitHeight: row.implicitHeight + 24
+
+    AgentStatusPresentation {
+        id: presentation
+        serviceState: view.model.serviceState
+    }
+
+    RowLayout {
+        id: row
+
+        anchors.fill: parent
+        anchors.topMargin: 12
+        anchors.bottomMargin: 12
+        spacing: 54
+
+        AgentPowerButton {
+            objectName: "agent.powerButton"
+            isOn: presentation.isOn
+            isBusy: view.model.isChangingState
+            enabled: presentation.allowsPowerChange && !view.model.isChangingState
+            onClicked: view.model.togglePower()
+        }
+
+        ColumnLayout {
+            Layout.fillWidth: true
+            spacing: 14
+
+            Label {
+                text: "СОСТОЯНИЕ АГЕНТА"
+                font: TextStyles.captionBoldTracked
+                color: SystemColors.secondaryLabel
+            }
+            Label {
+                id: pill
+
+                objectName: "agent.status.title"
+                text: presentation.pillTitle
+                color: presentation.statusColor
+                font: TextStyles.headline
+                leftPadding: 15 + dot.width + 6
+                rightPadding: 15
+                topPadding: 10
+                bottomPadding: 10
+                background: Rectangle {
+                    radius: height / 2
+                    color: Qt.rgba(pill.color.r, pill.color.g, pill.color.b, 0.14)
+                }
+
+                SymbolIcon {
+                    id: dot
+                    x: 15
+                    anchors.verticalCenter: parent.verticalCenter
+                    name: "media-record-symbolic"
+                    fallback: "circle-fill"
+                    size: 12
+                    color: pill.color
+                }
+            }
+            Label {
+                objectName: "agent.status.detail"
+                Layout.fillWidth: true
+                text: presentation.detail
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font: TextStyles.body
+                color: SystemColors.secondaryLabel
+            }
+            Button {
+                id: configureButton
+
+                objectName: "agent.configureConnection"
+                visible: presentation.extraButton === AgentStatusPresentation.ConfigureConnection
+                text: "Настроить подключение"
+                font: TextStyles.body
+                leftPadding: 14
+                rightPadding: 14
+                onClicked: view.model.isWorkspaceSheetPresented = true
+                contentItem: Label {
+                    text: configureButton.text
+                    font: configureButton.font
+                    color: "white"
+                }
+                background: Rectangle {
+                    implicitHeight: 30
+                    radius: 7
+                    color: configureButton.down ? Qt.darker(SystemColors.blue, 1.2) : SystemColors.blue
+                }
+            }
+            Button {
+                id: settingsLink
+
+                objectName: "agent.openLoginItemsSettings"
+                visible: presentation.extraButton === AgentStatusPresentation.OpenLoginItemsSettings
+                text: "Открыть системные настройки"
+                flat: true
+                padding: 0
+                onClicked: view.model.openLoginItemsSettings()
+                contentItem: Label {
+                    text: settingsLink.text
+                    font.pixelSize: TextStyles.body.pixelSize
+                    font.underline: settingsLink.hovered
+                    color: SystemColors.blue
+                }
+                background: Item {}
+            }
+        }
+    }
+}

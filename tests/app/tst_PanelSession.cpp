@@ -1,0 +1,93 @@
+// The panel as runPanel assembles it (production collaborators, real window, lifecycle) in a
+// private session: systemd --user, the session bus, an unlocked keyring, a temporary home and
+// the bundled agent. An agent the panel switched on is stopped and its unit disabled when a
+// termination signal ends the panel, as when its window closes.
+#include <QCoreApplication>
+#include <QProcess>
+#include <QQuickItem>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+
+#include "app/AgentViewModelFactory.h"
+#include "app/PanelLifecycle.h"
+#include "monitor/AgentLogReader.h"
+#include "ui/MainWindow.h"
+
+using namespace quorvane;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString unit = u"ru.quorvane.agent.service"_s;
+constexpr int startLimitMs = 20000;
+
+QString systemctl(const QStringList& arguments) {
+    QProcess process;
+    process.start(u"systemctl"_s, QStringList{u"--user"_s} + arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// 0 while the unit has no process.
+qint64 agentProcessID() {
+    return systemctl({u"show"_s, u"--property=MainPID"_s, u"--value"_s, unit}).toLongLong();
+}
+
+// How often the agent has logged a panel connecting to its socket.
+qsizetype panelConnections() {
+    const QStringList lines = AgentLogReader().readRecentLines(300);
+    return std::count_if(lines.begin(), lines.end(), [](const QString& line) {
+        return line.contains(u"Панель подключилась"_s);
+    });
+}
+
+}  // namespace
+
+class TestPanelSession : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        // The factory finds the bundled agent beside this test, in the build tree's prefix.
+        QCOMPARE(AgentViewModelFactory::installPrefix(), qEnvironmentVariable("QUORVANE_PREFIX"));
+        MainWindow::configureApplication();
+    }
+
+    void terminationSignalStopsTheAgentThePanelStarted_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void terminationSignalStopsTheAgentThePanelStarted() {
+        QFETCH(int, signalNumber);
+        const auto model = AgentViewModelFactory::create();
+        QCOMPARE(model->serviceState(), AgentServiceState::stopped());
+        MainWindow mainWindow(*model);
+        PanelLifecycle lifecycle(mainWindow.window(), *model);
+        QVERIFY(QTest::qWaitForWindowExposed(&mainWindow.window()));
+        const qsizetype connectionsBefore = panelConnections();
+
+        auto* power = mainWindow.window().findChild<QQuickItem*>(u"agent.powerButton"_s);
+        QVERIFY(power);
+        QTest::mouseClick(&mainWindow.window(), Qt::LeftButton, {},
+                          power->mapToScene(QPointF(106, 106)).toPoint());
+        // The window's refresh cycle connects the lease once the agent listens.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return agentProcessID() != 0 && panelConnections() > connectionsBefore; },
+            startLimitMs));
+        QCOMPARE(systemctl({u"is-enabled"_s, unit}), u"enabled"_s);
+
+        QTimer::singleShot(0, QCoreApplication::instance(),
+                           [signalNumber] { std::raise(signalNumber); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+
+        QCOMPARE(systemctl({u"is-enabled"_s, unit}), u"disabled"_s);
+        QCOMPARE(agentProcessID(), 0);
+    }
+};
+
+QTEST_MAIN(TestPanelSession)
+#include "tst_PanelSession.moc"

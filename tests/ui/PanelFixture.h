@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QQuickItem>
+#include <QTemporaryDir>
+#include <memory>
+#include <optional>
+
+#include "agent/AgentViewModel.h"
+#include "monitor/AgentHealthSnapshot.h"
+#include "tests/ui/FakeServiceController.h"
+#include "ui/MainWindow.h"
+
+namespace quorvane::testing {
+
+// What the panel finds around it: the registration, the agent (listening or not, its health
+// and log), the stored token and folders, and the user.
+struct PanelScenario {
+    AgentServiceState registration = AgentServiceState::stopped();
+    bool agentListening = false;
+    std::optional<AgentHealthSnapshot> health;
+    QStringList agentLog;
+    std::optional<QString> token;
+    bool keyringLocked = false;
+    bool keyringRefusesSave = false;
+    QList<WorkspaceRootConfiguration> workspaceRoots;
+    QString fullUserName = QStringLiteral("Анна Смирнова");
+    QString userName = QStringLiteral("anna");
+    QString shortVersion = QStringLiteral("1.2");
+    QString buildNumber = QStringLiteral("45");
+
+    // The agent registered, connected and reporting `status` (with `message`) in its health.
+    static PanelScenario reporting(const QString& status,
+                                   std::optional<QString> message = std::nullopt);
+};
+
+// The real window and view model around test doubles, in a temporary folder of its own. The
+// window is shown and has run its first refresh when the constructor returns.
+class PanelFixture {
+public:
+    explicit PanelFixture(const PanelScenario& scenario);
+    ~PanelFixture();
+
+    AgentViewModel& model() { return *model_; }
+    FakeServiceController& controller() { return *controller_; }
+    QQuickWindow& window() { return mainWindow_->window(); }
+    int openedLoginItemsSettings() const { return *openedLoginItemsSettings_; }
+
+    // The item or object with this objectName, visible or not; throws when there is none.
+    QQuickItem* item(const QString& objectName);
+    QObject* object(const QString& objectName);
+    // The settings sheet is open.
+    bool sheetIsOpen();
+    void click(QQuickItem* item);
+    // Lets bindings settle and a frame render.
+    void settle();
+
+private:
+    QTemporaryDir home_;
+    int listener_ = -1;
+    FakeServiceController* controller_ = nullptr;
+    std::shared_ptr<int> openedLoginItemsSettings_ = std::make_shared<int>(0);
+    std::unique_ptr<AgentViewModel> model_;
+    std::unique_ptr<MainWindow> mainWindow_;
+};
+
+}  // namespace quorvane::testing

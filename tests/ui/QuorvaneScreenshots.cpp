@@ -1,0 +1,95 @@
+// Renders the main window in its typical states into PNG files, for the README and for
+// looking at the window without a desktop: quorvane-screenshots <folder>.
+#include <QDir>
+#include <QGuiApplication>
+#include <QTest>
+#include <functional>
+#include <iostream>
+
+#include "tests/ui/PanelFixture.h"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Shot {
+    QString name;
+    PanelScenario scenario;
+    std::function<void(PanelFixture&)> prepare;
+};
+
+PanelScenario configured(PanelScenario scenario) {
+    scenario.token = u"qv_agent_"_s + QString(43, u'x');
+    scenario.workspaceRoots = {
+        {u"3f2a6c1e-8b1d-4c55-9a0e-2b7f4d9c1a10"_s, u"/home/anna/Документы/Проекты"_s, true},
+        {u"9b0c7d2e-1f3a-4e6b-8c5d-7a9e0b1c2d3f"_s, u"/home/anna/Фото"_s, false},
+    };
+    scenario.agentLog = {
+        u"12:00:01  Quorvane Agent 1.0.0 запущен"_s,
+        u"12:00:01  Конфигурация прочитана: 2 папки"_s,
+        u"12:00:02  Соединение с кабинетом установлено"_s,
+        u"12:00:02  Папка 3f2a6c1e… доступна для чтения и записи"_s,
+        u"12:00:02  Папка 9b0c7d2e… доступна только для чтения"_s,
+        u"12:04:17  Синхронизация завершена: 14 файлов"_s,
+    };
+    return scenario;
+}
+
+PanelScenario registered(const AgentServiceState& state) {
+    PanelScenario scenario;
+    scenario.registration = state;
+    return configured(scenario);
+}
+
+QList<Shot> shots() {
+    const auto openLog = [](PanelFixture& panel) {
+        panel.model().setLogExpanded(true);
+        panel.model().refresh();
+    };
+    const auto switchOn = [](PanelFixture& panel) {
+        panel.controller().holdsStart = true;
+        panel.model().togglePower();
+    };
+    return {
+        {u"stopped"_s, registered(AgentServiceState::stopped()), {}},
+        {u"starting"_s, registered(AgentServiceState::running()), {}},
+        {u"running"_s, configured(PanelScenario::reporting(u"running"_s)), {}},
+        {u"needs-configuration"_s, PanelScenario::reporting(u"needs_configuration"_s), {}},
+        {u"requires-approval"_s, registered(AgentServiceState::requiresApproval()), {}},
+        {u"log-open"_s, configured(PanelScenario::reporting(u"running"_s)), openLog},
+        {u"switching"_s, registered(AgentServiceState::stopped()), switchOn},
+    };
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QGuiApplication application(argc, argv);
+    if (argc != 2) {
+        std::cerr << "usage: quorvane-screenshots <folder>\n";
+        return 2;
+    }
+    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(folder.path())) {
+        std::cerr << "cannot create " << argv[1] << '\n';
+        return 1;
+    }
+    MainWindow::configureApplication();
+    for (const Shot& shot : shots()) {
+        PanelFixture panel(shot.scenario);
+        if (shot.prepare) {
+            shot.prepare(panel);
+        }
+        // Lets the window grow to its content and the glow settle.
+        QTest::qWait(400);
+        const QString file = folder.filePath(shot.name + u".png"_s);
+        if (!panel.window().grabWindow().save(file)) {
+            std::cerr << "cannot write " << file.toStdString() << '\n';
+            return 1;
+        }
+        std::cout << file.toStdString() << '\n';
+    }
+    return 0;
+}

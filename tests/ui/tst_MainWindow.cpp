@@ -1,0 +1,408 @@
+#include <QAccessible>
+#include <QColor>
+#include <QTest>
+#include <cmath>
+
+#include "tests/ui/PanelFixture.h"
+#include "ui/SystemColors.h"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString configureDetail = QStringLiteral(
+    "Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane.");
+const QString updateInstruction = QStringLiteral(
+    "В beta обновление вручную: завершите Quorvane и замените приложение новой версией. "
+    "Настройки сохранятся.");
+const QString validToken = QStringLiteral("qv_agent_") + QString(43, u'A');
+
+QString accessibleName(QQuickItem* item) {
+    QAccessibleInterface* interface = QAccessible::queryAccessibleInterface(item);
+    return interface ? interface->text(QAccessible::Name) : QString();
+}
+
+QList<WorkspaceRootConfiguration> roots(int count) {
+    QList<WorkspaceRootConfiguration> list;
+    for (int index = 0; index < count; ++index) {
+        list.append({QStringLiteral("00000000-0000-4000-8000-00000000000%1").arg(index),
+                     QStringLiteral("/srv/folder%1").arg(index), index % 2 == 0});
+    }
+    return list;
+}
+
+PanelScenario withRegistration(const AgentServiceState& registration) {
+    PanelScenario scenario;
+    scenario.registration = registration;
+    return scenario;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(quorvane::testing::PanelScenario)
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { MainWindow::configureApplication(); }
+
+    void windowKeepsItsMinimumSizeAndRefreshesOnAppearance() {
+        PanelFixture panel({});
+        QCOMPARE(panel.window().title(), QStringLiteral("Quorvane Agent"));
+        QCOMPARE(panel.window().minimumWidth(), 840);
+        QVERIFY(panel.window().minimumHeight() >= 720);
+        QVERIFY(panel.window().width() >= 840);
+        QVERIFY(panel.controller().refreshCount >= 1);
+    }
+
+    void statusCardFollowsTheState_data() {
+        QTest::addColumn<PanelScenario>("scenario");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<bool>("powerEnabled");
+        QTest::addColumn<QString>("powerLabel");
+        QTest::addColumn<QString>("extraButton");
+        QTest::addColumn<QColor>("ringColor");
+
+        const QString off = QStringLiteral("Включить Quorvane Agent");
+        const QString on = QStringLiteral("Выключить Quorvane Agent");
+        const QString configure = QStringLiteral("agent.configureConnection");
+        const QString settings = QStringLiteral("agent.openLoginItemsSettings");
+
+        QTest::newRow("needsConfiguration ignores the agent's text")
+            << PanelScenario::reporting(QStringLiteral("needs_configuration"),
+                                        QStringLiteral("нет токена"))
+            << u"Нужна настройка"_s << configureDetail << SystemColors::orange() << true << on
+            << configure << SystemColors::green();
+        QTest::newRow("serviceError shows the agent's text")
+            << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("Диск недоступен"))
+            << u"Ошибка"_s << u"Диск недоступен"_s << SystemColors::red() << true << on << QString()
+            << SystemColors::green();
+        QTest::newRow("serviceError with an empty text")
+            << PanelScenario::reporting(QStringLiteral("error"), QString()) << u"Ошибка"_s
+            << QString() << SystemColors::red() << true << on << QString() << SystemColors::green();
+        QTest::newRow("serviceError text is shown verbatim, not as markup")
+            << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("<b>x</b> &amp;"))
+            << u"Ошибка"_s << u"<b>x</b> &amp;"_s << SystemColors::red() << true << on << QString()
+            << SystemColors::green();
+        QTest::newRow("failed") << withRegistration(
+                                       AgentServiceState::failed(QStringLiteral("Нет шины")))
+                                << u"Ошибка"_s << u"Нет шины"_s << SystemColors::red() << true
+                                << off << QString() << SystemColors::gray();
+        QTest::newRow("stopped") << withRegistration(AgentServiceState::stopped()) << u"Выключен"_s
+                                 << u"Агент не запускается в фоне"_s
+                                 << SystemColors::secondaryLabel() << true << off << QString()
+                                 << SystemColors::gray();
+        QTest::newRow("starting while the agent does not answer")
+            << withRegistration(AgentServiceState::running()) << u"Подключается"_s
+            << u"Фоновая служба запускается"_s << SystemColors::orange() << true << on << QString()
+            << SystemColors::green();
+        QTest::newRow("running") << PanelScenario::reporting(QStringLiteral("running"))
+                                 << u"Включён"_s
+                                 << u"Агент работает · состояние соединения — в журнале"_s
+                                 << SystemColors::green() << true << on << QString()
+                                 << SystemColors::green();
+        QTest::newRow("requiresApproval")
+            << withRegistration(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
+            << u"Разрешите Quorvane в разделе «Объекты входа» системных настроек"_s
+            << SystemColors::orange() << true << on << settings << SystemColors::green();
+        QTest::newRow("unavailable cannot be switched")
+            << withRegistration(AgentServiceState::unavailable()) << u"Служба недоступна"_s
+            << u"В комплекте приложения не найден фоновый компонент"_s << SystemColors::red()
+            << false << off << QString() << SystemColors::gray();
+    }
+
+    void statusCardFollowsTheState() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(QString, title);
+        QFETCH(QString, detail);
+        QFETCH(QColor, color);
+        QFETCH(bool, powerEnabled);
+        QFETCH(QString, powerLabel);
+        QFETCH(QString, extraButton);
+        QFETCH(QColor, ringColor);
+
+        PanelFixture panel(scenario);
+        QQuickItem* pill = panel.item(u"agent.status.title"_s);
+        QCOMPARE(pill->property("text").toString(), title);
+        QCOMPARE(pill->property("color").value<QColor>(), color);
+        QCOMPARE(panel.item(u"agent.status.detail"_s)->property("text").toString(), detail);
+        // A long sentence wraps; it does not widen the window.
+        QCOMPARE(panel.window().width(), 840);
+        QQuickItem* power = panel.item(u"agent.powerButton"_s);
+        QCOMPARE(power->isEnabled(), powerEnabled);
+        QCOMPARE(accessibleName(power), powerLabel);
+        QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
+                 QVariant(ringColor));
+        QVERIFY(panel.item(u"powerSymbol"_s)->isVisible());
+        QVERIFY(!panel.item(u"spinner"_s)->isVisible());
+        for (const QString& button :
+             {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
+            QCOMPARE(panel.item(button)->isVisible(), button == extraButton);
+        }
+        if (!extraButton.isEmpty()) {
+            // Below the detail sentence, also when it appears only after the first refresh.
+            QTRY_VERIFY(panel.item(extraButton)->y() >
+                        panel.item(u"agent.status.detail"_s)->y() +
+                            panel.item(u"agent.status.detail"_s)->height());
+        }
+    }
+
+    void powerButtonSwitchesOnAndShowsItselfBusy() {
+        PanelFixture panel({});
+        panel.controller().holdsStart = true;
+        panel.click(panel.item(u"agent.powerButton"_s));
+        QCOMPARE(panel.controller().startCount, 1);
+        QVERIFY(panel.model().isChangingState());
+        QVERIFY(panel.item(u"spinner"_s)->isVisible());
+        QVERIFY(!panel.item(u"powerSymbol"_s)->isVisible());
+        QVERIFY(!panel.item(u"agent.powerButton"_s)->isEnabled());
+
+        panel.click(panel.item(u"agent.powerButton"_s));
+        QCOMPARE(panel.controller().startCount, 1);
+
+        panel.controller().setState(AgentServiceState::running());
+        panel.controller().pendingStart(nullptr);
+        QVERIFY(!panel.model().isChangingState());
+        QVERIFY(panel.item(u"agent.powerButton"_s)->isEnabled());
+        QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(),
+                 u"Подключается"_s);
+    }
+
+    void hoveringEnlargesThePowerButtonAndBrightensItsGlow() {
+        PanelFixture panel({});
+        QQuickItem* power = panel.item(u"agent.powerButton"_s);
+        auto* drawing = power->property("contentItem").value<QQuickItem*>();
+        QQuickItem* glow = panel.item(u"glow"_s);
+        QCOMPARE(drawing->scale(), 1.0);
+        QCOMPARE(glow->opacity(), 0.2);
+
+        // An offscreen window starts hovering from the second pointer move on.
+        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(100, 100)).toPoint());
+        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(106, 106)).toPoint());
+        QTRY_VERIFY(power->property("isHovering").toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.015, 1000);
+        QCOMPARE(glow->opacity(), 0.32);
+        QCOMPARE(glow->property("blurRadius").toReal(), 1.0);
+
+        QTest::mouseMove(&panel.window(), QPoint(2, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.0, 1000);
+        QCOMPARE(glow->opacity(), 0.2);
+    }
+
+    void powerButtonSwitchesOff() {
+        PanelFixture panel(PanelScenario::reporting(QStringLiteral("running")));
+        panel.click(panel.item(u"agent.powerButton"_s));
+        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(), u"Выключен"_s);
+    }
+
+    void configureConnectionOpensTheSheetAndDoneClosesIt() {
+        PanelFixture panel(PanelScenario::reporting(QStringLiteral("needs_configuration")));
+        panel.click(panel.item(u"agent.configureConnection"_s));
+        QVERIFY(panel.model().isWorkspaceSheetPresented());
+        panel.settle();
+        QVERIFY(panel.item(u"workspace.sheet"_s)->isVisible());
+
+        panel.click(panel.item(u"workspace.done"_s));
+        QVERIFY(!panel.model().isWorkspaceSheetPresented());
+        QVERIFY(!panel.sheetIsOpen());
+    }
+
+    void sheetFollowsThePropertyAndEscapeClearsIt() {
+        PanelFixture panel({});
+        panel.model().setWorkspaceSheetPresented(true);
+        panel.settle();
+        QVERIFY(panel.sheetIsOpen());
+        QTest::keyClick(&panel.window(), Qt::Key_Escape);
+        QVERIFY(!panel.model().isWorkspaceSheetPresented());
+        QVERIFY(!panel.sheetIsOpen());
+
+        panel.model().setWorkspaceSheetPresented(true);
+        panel.model().setWorkspaceSheetPresented(false);
+        QVERIFY(!panel.sheetIsOpen());
+    }
+
+    void settingsLinkOpensTheAutostartSettings() {
+        PanelFixture panel(withRegistration(AgentServiceState::requiresApproval()));
+        panel.click(panel.item(u"agent.openLoginItemsSettings"_s));
+        QCOMPARE(panel.openedLoginItemsSettings(), 1);
+    }
+
+    void workspaceCardSummarisesTokenFoldersAndUser_data() {
+        QTest::addColumn<PanelScenario>("scenario");
+        QTest::addColumn<QString>("tokenLine");
+        QTest::addColumn<QString>("tokenSymbol");
+        QTest::addColumn<QColor>("tokenColor");
+        QTest::addColumn<QString>("folderLine");
+        QTest::addColumn<QString>("userLine");
+
+        PanelScenario empty;
+        QTest::newRow("no token, no folders")
+            << empty << u"Токен не добавлен"_s << u"security-low-symbolic"_s
+            << SystemColors::orange() << u"Локальные папки: не добавлены"_s
+            << u"Пользователь macOS: Анна Смирнова"_s;
+
+        PanelScenario saved;
+        saved.token = validToken;
+        saved.workspaceRoots = roots(3);
+        saved.fullUserName.clear();
+        QTest::newRow("saved token, three folders, no full name")
+            << saved << u"Токен сохранён"_s << u"security-high-symbolic"_s << SystemColors::green()
+            << u"Локально сохранено папок: 3"_s << u"Пользователь macOS: anna"_s;
+
+        PanelScenario locked;
+        locked.token = validToken;
+        locked.keyringLocked = true;
+        locked.workspaceRoots = roots(1);
+        QTest::newRow("locked keyring")
+            << locked << u"Токен: нужен доступ к Связке ключей"_s << u"security-low-symbolic"_s
+            << SystemColors::orange() << u"Локально сохранено папок: 1"_s
+            << u"Пользователь macOS: Анна Смирнова"_s;
+    }
+
+    void workspaceCardSummarisesTokenFoldersAndUser() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(QString, tokenLine);
+        QFETCH(QString, tokenSymbol);
+        QFETCH(QColor, tokenColor);
+        QFETCH(QString, folderLine);
+        QFETCH(QString, userLine);
+
+        PanelFixture panel(scenario);
+        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
+        QCOMPARE(token->property("text").toString(), tokenLine);
+        QCOMPARE(token->property("symbol").toString(), tokenSymbol);
+        QCOMPARE(token->property("color").value<QColor>(), tokenColor);
+        QCOMPARE(panel.item(u"workspace.folderStatus"_s)->property("text").toString(), folderLine);
+        QCOMPARE(panel.item(u"workspace.account"_s)->property("text").toString(), userLine);
+    }
+
+    void tokenSymbolFollowsTheSavedTokenAlsoWhileAccessIsNeeded() {
+        PanelScenario scenario;
+        scenario.token = validToken;
+        scenario.keyringRefusesSave = true;
+        PanelFixture panel(scenario);
+        panel.model().setTokenDraft(validToken);
+        QVERIFY(!panel.model().saveToken());
+        QVERIFY(panel.model().tokenAccessNeeded());
+
+        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
+        QCOMPARE(token->property("text").toString(), u"Токен: нужен доступ к Связке ключей"_s);
+        QCOMPARE(token->property("symbol").toString(), u"security-high-symbolic"_s);
+        QCOMPARE(token->property("color").value<QColor>(), SystemColors::green());
+    }
+
+    void workspaceCardOpensTheSheet() {
+        PanelFixture panel({});
+        QQuickItem* card = panel.item(u"workspace.configure"_s);
+        QCOMPARE(accessibleName(card), u"Настройки подключения и локальных папок"_s);
+        // A click near the card's edge, away from any text, still counts.
+        QTest::mouseClick(&panel.window(), Qt::LeftButton, {},
+                          card->mapToScene(QPointF(card->width() - 4, 4)).toPoint());
+        QVERIFY(panel.model().isWorkspaceSheetPresented());
+    }
+
+    void pressedCardDimsShrinksAndTurnsBlue() {
+        PanelFixture panel({});
+        QQuickItem* card = panel.item(u"workspace.configure"_s);
+        QQuickItem* fill = panel.item(u"cardFill"_s);
+        const QPoint centre = card->mapToScene(QPointF(card->width() / 2, 10)).toPoint();
+
+        QTest::mousePress(&panel.window(), Qt::LeftButton, {}, centre);
+        QCOMPARE(fill->opacity(), 0.78);
+        QCOMPARE(card->scale(), 0.995);
+        QQuickItem* outline = panel.item(u"cardOutline"_s);
+        const auto pressedBorder =
+            outline->property("border").value<QObject*>()->property("color").value<QColor>();
+        QCOMPARE(pressedBorder.rgb(), SystemColors::blue().rgb());
+
+        QTest::mouseRelease(&panel.window(), Qt::LeftButton, {}, centre);
+        QCOMPARE(fill->opacity(), 1.0);
+        QCOMPARE(card->scale(), 1.0);
+    }
+
+    void logPanelOpensAndClosesWithTheViewModel() {
+        PanelScenario scenario = PanelScenario::reporting(QStringLiteral("running"));
+        scenario.agentLog = {u"10:00:00  агент запущен"_s, u"10:00:01  подключено"_s};
+        PanelFixture panel(scenario);
+        QQuickItem* log = panel.item(u"agent.log"_s);
+        QVERIFY(!log->isVisible());
+
+        panel.click(panel.item(u"agent.logHeader"_s));
+        QVERIFY(panel.model().isLogExpanded());
+        panel.settle();
+        QVERIFY(log->isVisible());
+        QVERIFY(log->height() >= 112 && log->height() <= 180);
+        QCOMPARE(log->property("text").toString(), panel.model().logEntries().join(u'\n'));
+
+        panel.model().refresh();
+        QCOMPARE(log->property("text").toString(), scenario.agentLog.join(u'\n'));
+
+        panel.click(panel.item(u"agent.logHeader"_s));
+        QVERIFY(!panel.model().isLogExpanded());
+        QVERIFY(!log->isVisible());
+
+        panel.model().setLogExpanded(true);
+        QVERIFY(log->isVisible());
+    }
+
+    void logAreaStaysWithinItsBounds() {
+        PanelScenario scenario;
+        for (int line = 0; line < 300; ++line) {
+            scenario.agentLog.append(QStringLiteral("12:00:%1  строка").arg(line));
+        }
+        PanelFixture panel(scenario);
+        panel.model().setLogExpanded(true);
+        panel.model().refresh();
+        panel.settle();
+        QQuickItem* log = panel.item(u"agent.log"_s);
+        QVERIFY(log->height() >= 112 && log->height() <= 180);
+
+        panel.window().resize(900, 1400);
+        panel.settle();
+        QCOMPARE(log->height(), 180.0);
+    }
+
+    void footerShowsVersionAndTheUpdateInstructionOnce() {
+        PanelFixture panel({});
+        QCOMPARE(panel.item(u"app.version"_s)->property("text").toString(), u"Версия 1.2 (45)"_s);
+        QQuickItem* status = panel.item(u"agent.updateStatus"_s);
+        QVERIFY(!status->isVisible());
+
+        panel.click(panel.item(u"agent.checkUpdates"_s));
+        panel.click(panel.item(u"agent.checkUpdates"_s));
+        QVERIFY(status->isVisible());
+        QCOMPARE(status->property("text").toString(), updateInstruction);
+        QCOMPARE(panel.model().updateStatus(), updateInstruction);
+
+        // Between the button and the credit, wrapped in the room they leave.
+        QQuickItem* button = panel.item(u"agent.checkUpdates"_s);
+        QQuickItem* credit = panel.item(u"app.credit"_s);
+        QTRY_VERIFY(status->x() >= button->x() + button->width());
+        QVERIFY(status->x() + status->width() <= credit->x());
+        QCOMPARE(button->width(), std::ceil(button->implicitWidth()));
+        QCOMPARE(credit->width(), std::ceil(credit->implicitWidth()));
+        QCOMPARE(credit->x() + credit->width(), credit->parentItem()->width());
+        QCOMPARE(panel.window().width(), 840);
+    }
+
+    void headerWithoutLogoStartsWithTheDivider() {
+        PanelFixture panel({});
+        QQuickItem* logo = panel.item(u"app.logo"_s);
+        QVERIFY(logo->isVisible());
+        QQuickItem* header = logo->parentItem();
+        header->setProperty("logoSource", QUrl(u"qrc:/missing-logo.png"_s));
+        panel.settle();
+        QVERIFY(!logo->isVisible());
+        QCOMPARE(panel.item(u"app.divider"_s)->x(), 0.0);
+        QCOMPARE(panel.item(u"app.title"_s)->property("text").toString(), u"Агент для macOS"_s);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_MainWindow.moc"
