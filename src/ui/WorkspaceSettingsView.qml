@@ -171,7 +171,9 @@ FocusScope {
                     Repeater {
                         model: sheet.model.workspaceRoots
 
-                        RowLayout {
+                        // Anchored rather than laid out, so the remove button stays centred
+                        // while the wrapped path settles its height.
+                        Item {
                             id: row
 
                             required property var modelData
@@ -179,9 +181,15 @@ FocusScope {
 
                             objectName: "workspace.savedRoot." + rootID
                             Layout.fillWidth: true
+                            implicitHeight: Math.max(texts.implicitHeight, remove.implicitHeight)
 
                             ColumnLayout {
-                                Layout.fillWidth: true
+                                id: texts
+
+                                anchors.left: parent.left
+                                anchors.right: remove.left
+                                anchors.rightMargin: 5
+                                anchors.verticalCenter: parent.verticalCenter
                                 spacing: 2
 
                                 SelectableText {
@@ -209,7 +217,11 @@ FocusScope {
                                 }
                             }
                             ToolButton {
+                                id: remove
+
                                 objectName: "workspace.savedRoot.remove"
+                                anchors.right: parent.right
+                                anchors.verticalCenter: parent.verticalCenter
                                 focusPolicy: Qt.TabFocus
                                 display: AbstractButton.IconOnly
                                 icon.name: "user-trash-symbolic"
@@ -219,6 +231,16 @@ FocusScope {
                                 icon.color: SystemColors.red
                                 Accessible.name: "Удалить Workspace " + row.rootID
                                 onClicked: sheet.model.removeWorkspace(row.rootID)
+
+                                // Borderless: only a press or the keyboard focus shows a shape.
+                                background: Rectangle {
+                                    implicitWidth: 28
+                                    implicitHeight: 28
+                                    radius: 6
+                                    color: remove.down ? remove.palette.mid : "transparent"
+                                    border.width: remove.visualFocus ? 2 : 0
+                                    border.color: SystemColors.label
+                                }
                             }
                         }
                     }
