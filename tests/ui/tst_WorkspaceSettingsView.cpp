@@ -499,6 +499,10 @@ private Q_SLOTS:
         QQuickItem* first = sheet.item(u"workspace.savedRoot."_s + firstRootID);
         QQuickItem* second = sheet.item(u"workspace.savedRoot."_s + secondRootID);
         QVERIFY(first->mapToScene({}).y() < second->mapToScene({}).y());
+        for (QQuickItem* row : {first, second}) {
+            const auto* remove = findItem(row, u"workspace.savedRoot.remove"_s);
+            QCOMPARE(remove->mapToItem(row, {0, remove->height() / 2}).y(), row->height() / 2);
+        }
         QCOMPARE(textOf(sheet.savedRoot(firstRootID, u"path"_s)), u"/srv/проекты"_s);
         QCOMPARE(textOf(sheet.savedRoot(firstRootID, u"access"_s)),
                  firstRootID + u" · только чтение"_s);
