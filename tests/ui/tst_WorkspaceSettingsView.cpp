@@ -6,11 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
-#include <algorithm>
 #include <functional>
 #include <memory>
 
 #include "tests/ui/PanelFixture.h"
+#include "tests/ui/WindowDriver.h"
 #include "ui/MainWindow.h"
 #include "ui/SystemColors.h"
 
@@ -34,83 +34,33 @@ QString textOf(QQuickItem* item) {
     return item->property("text").toString();
 }
 
-// Key presses carrying the text's characters, as a keyboard sends them.
-void typeText(QWindow* window, const QString& text) {
-    for (const QChar character : text) {
-        QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(character),
-                            Qt::NoModifier);
-    }
-}
-
-QQuickItem* findItem(QQuickItem* root, const QString& objectName) {
-    if (root->objectName() == objectName) {
-        return root;
-    }
-    for (QQuickItem* child : root->childItems()) {
-        if (QQuickItem* found = findItem(child, objectName)) {
-            return found;
-        }
-    }
-    return nullptr;
-}
-
 // The main window with the settings sheet open, driven through its controls.
 class Sheet {
 public:
-    explicit Sheet(const PanelScenario& scenario) : panel_(scenario) { open(); }
+    explicit Sheet(const PanelScenario& scenario) : panel_(scenario), driver_(panel_.window()) {
+        open();
+    }
 
     PanelFixture& panel() { return panel_; }
+    WindowDriver& driver() { return driver_; }
     AgentViewModel& model() { return panel_.model(); }
-    // Searches the items on screen, where the list's rows are, not the object tree.
-    QQuickItem* item(const QString& objectName) {
-        QQuickItem* found = findItem(panel_.window().contentItem(), objectName);
-        if (found == nullptr) {
-            throw std::runtime_error("no item " + objectName.toStdString());
-        }
-        return found;
-    }
-    bool shows(const QString& objectName) { return item(objectName)->isVisible(); }
+    QQuickItem* item(const QString& objectName) { return driver_.item(objectName); }
+    bool shows(const QString& objectName) { return driver_.shows(objectName); }
     bool isOpen() { return panel_.sheetIsOpen(); }
 
     void open() {
         model().setWorkspaceSheetPresented(true);
-        panel_.settle();
+        driver_.settle();
     }
-    void click(const QString& objectName) { click(item(objectName)); }
-    void click(QQuickItem* target) {
-        reveal(target);
-        panel_.click(target);
-        panel_.settle();
-    }
-    // Scrolls the sheet, where it is taller than the window, to bring the item into view.
-    void reveal(QQuickItem* target) {
-        QQuickItem* scroller = target->parentItem();
-        while (scroller != nullptr && scroller->metaObject()->indexOfProperty("contentY") < 0) {
-            scroller = scroller->parentItem();
-        }
-        if (scroller == nullptr) {
-            return;
-        }
-        const auto* content = scroller->property("contentItem").value<QQuickItem*>();
-        const qreal top = target->mapToItem(content, QPointF()).y();
-        const qreal bottom = scroller->property("contentHeight").toReal() - scroller->height();
-        scroller->setProperty("contentY",
-                              std::clamp(top - (scroller->height() - target->height()) / 2, 0.0,
-                                         std::max(bottom, 0.0)));
-        panel_.settle();
-    }
+    void click(const QString& objectName) { driver_.click(objectName); }
     void type(const QString& objectName, const QString& text) {
-        click(objectName);
-        typeText(&panel_.window(), text);
-        panel_.settle();
+        driver_.click(objectName);
+        driver_.type(text);
     }
-    void press(Qt::Key key) {
-        QTest::keyClick(&panel_.window(), key);
-        panel_.settle();
-    }
+    void press(Qt::Key key) { driver_.press(key); }
     QQuickItem* savedRoot(const QString& rootID, const QString& part) {
-        QQuickItem* found =
-            findItem(item(u"workspace.savedRoot."_s + rootID), u"workspace.savedRoot."_s + part);
+        QQuickItem* found = WindowDriver::find(item(u"workspace.savedRoot."_s + rootID),
+                                               u"workspace.savedRoot."_s + part);
         if (found == nullptr) {
             throw std::runtime_error("no " + part.toStdString() + " in the row");
         }
@@ -119,6 +69,7 @@ public:
 
 private:
     PanelFixture panel_;
+    WindowDriver driver_;
 };
 
 PanelScenario withToken() {
@@ -142,8 +93,7 @@ PanelScenario lockedKeyring() {
 
 void replaceWith(Sheet& sheet, const QString& token) {
     sheet.click(u"configuration.replaceToken"_s);
-    typeText(&sheet.panel().window(), token);
-    sheet.panel().settle();
+    sheet.driver().type(token);
 }
 
 using Preparation = std::function<void(Sheet&)>;
@@ -363,7 +313,7 @@ private Q_SLOTS:
         QTest::newRow("Escape") << Preparation([](Sheet& sheet) { sheet.press(Qt::Key_Escape); });
         QTest::newRow("the view model") << Preparation([](Sheet& sheet) {
             sheet.model().setWorkspaceSheetPresented(false);
-            sheet.panel().settle();
+            sheet.driver().settle();
         });
     }
 
@@ -454,7 +404,7 @@ private Q_SLOTS:
         if (changingState) {
             sheet.panel().controller().holdsStart = true;
             sheet.model().togglePower();
-            sheet.panel().settle();
+            sheet.driver().settle();
         }
         QCOMPARE(sheet.model().workspaceRootIDDraft(), code);
         QCOMPARE(sheet.item(u"workspace.save"_s)->isEnabled(), enabled);
@@ -482,7 +432,7 @@ private Q_SLOTS:
 
         QQuickItem* remove = sheet.savedRoot(firstRootID, u"remove"_s);
         QCOMPARE(accessibleName(remove), u"Удалить Workspace "_s + firstRootID);
-        sheet.click(remove);
+        sheet.driver().click(remove);
         QVERIFY(sheet.model().workspaceRoots().isEmpty());
         QVERIFY(!sheet.shows(u"workspace.savedRoots"_s));
         QCOMPARE(textOf(sheet.item(u"configuration.message"_s)),
@@ -500,7 +450,7 @@ private Q_SLOTS:
         QQuickItem* second = sheet.item(u"workspace.savedRoot."_s + secondRootID);
         QVERIFY(first->mapToScene({}).y() < second->mapToScene({}).y());
         for (QQuickItem* row : {first, second}) {
-            const auto* remove = findItem(row, u"workspace.savedRoot.remove"_s);
+            const auto* remove = WindowDriver::find(row, u"workspace.savedRoot.remove"_s);
             QCOMPARE(remove->mapToItem(row, {0, remove->height() / 2}).y(), row->height() / 2);
         }
         QCOMPARE(textOf(sheet.savedRoot(firstRootID, u"path"_s)), u"/srv/проекты"_s);
@@ -518,7 +468,7 @@ private Q_SLOTS:
         Sheet sheet(scenario);
         for (QQuickItem* text :
              {sheet.item(u"workspace.statusDetail"_s), sheet.savedRoot(firstRootID, u"path"_s)}) {
-            sheet.reveal(text);
+            sheet.driver().reveal(text);
             const QPointF word = text->mapToScene({text->width() / 4, text->height() / 2});
             QTest::mouseDClick(&sheet.panel().window(), Qt::LeftButton, {}, word.toPoint());
             QVERIFY(!text->property("selectedText").toString().isEmpty());
