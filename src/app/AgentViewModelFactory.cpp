@@ -39,7 +39,8 @@ AgentViewModelEnvironment AgentViewModelFactory::environment() {
     return environment;
 }
 
-std::unique_ptr<AgentViewModel> AgentViewModelFactory::create() {
+std::unique_ptr<AgentViewModel> AgentViewModelFactory::create(
+    AgentViewModelEnvironment environment) {
     auto serviceController = std::make_unique<AgentServiceController>(installPrefix());
     // The view model starts from the current registration, not from "stopped".
     serviceController->refresh();
@@ -49,7 +50,7 @@ std::unique_ptr<AgentViewModel> AgentViewModelFactory::create() {
     return std::make_unique<AgentViewModel>(
         std::move(serviceController), std::move(guiLease), std::make_unique<AgentHealthReader>(),
         std::make_unique<AgentLogReader>(), std::move(configurationStore),
-        AgentViewModel::defaultAuthorizeToken(), environment());
+        AgentViewModel::defaultAuthorizeToken(), std::move(environment));
 }
 
 }  // namespace quorvane

@@ -19,7 +19,9 @@ public:
     static AgentViewModelEnvironment environment();
     // Modal folder dialog; nothing when the user cancels.
     static std::optional<QString> chooseWorkspaceFolder();
-    static std::unique_ptr<AgentViewModel> create();
+    // Tests hand in an environment of their own, such as a folder chooser that answers at once.
+    static std::unique_ptr<AgentViewModel> create(
+        AgentViewModelEnvironment environment = AgentViewModelFactory::environment());
 };
 
 }  // namespace quorvane

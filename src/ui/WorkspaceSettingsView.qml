@@ -3,30 +3,275 @@ import Quorvane.Ui
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
-// The settings sheet: token and workspace folders.
-Pane {
+// The settings sheet: the device token, then the local folders bound to the cabinet's folder
+// codes. Everything shown comes from the view model and every control writes to it or calls
+// one of its actions; the sheet keeps nothing of its own.
+FocusScope {
     id: sheet
 
     required property AgentViewModel model
 
+    readonly property int padding: 26
+
     objectName: "workspace.sheet"
     implicitWidth: 600
-    padding: 24
-    background: null
+    implicitHeight: stack.implicitHeight + 2 * padding
+    // "Готово" is the default button: Return reaches it unless a focused control takes it.
+    Keys.onReturnPressed: done.clicked()
+    Keys.onEnterPressed: done.clicked()
+    Component.onCompleted: forceActiveFocus()
 
-    ColumnLayout {
+    // The sheet is as tall as its content; only where the window offers less room (many
+    // folders, a long message) does the content scroll, so that "Готово" stays reachable.
+    Flickable {
+        id: scroller
+
         anchors.fill: parent
+        contentWidth: width
+        contentHeight: sheet.implicitHeight
+        interactive: contentHeight > height
+        boundsBehavior: Flickable.StopAtBounds
+        clip: interactive
+        ScrollBar.vertical: ScrollBar {
+            policy: scroller.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        }
 
-        RowLayout {
-            Layout.fillWidth: true
+        ColumnLayout {
+            id: stack
 
-            Item {
+            x: sheet.padding
+            y: sheet.padding
+            width: sheet.width - 2 * sheet.padding
+            spacing: 18
+
+            SymbolLabel {
+                Layout.fillWidth: true
+                text: "Настройка Quorvane Agent"
+                symbol: "emblem-system-symbolic"
+                fallback: "gearshape"
+                font: TextStyles.title2Bold
+                color: SystemColors.blue
+            }
+            AgentTokenSettingsView {
+                model: sheet.model
                 Layout.fillWidth: true
             }
-            Button {
-                objectName: "workspace.done"
-                text: "Готово"
-                onClicked: sheet.model.isWorkspaceSheetPresented = false
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: 1
+                color: QuorvaneTheme.border
+            }
+            SymbolLabel {
+                Layout.fillWidth: true
+                text: "2. Локальные папки Workspace"
+                symbol: "folder-symbolic"
+                fallback: "folder"
+                font: TextStyles.title3Bold
+                color: SystemColors.label
+            }
+            Label {
+                Layout.fillWidth: true
+                text: "Это отдельная настройка: какие папки Mac доступны через кабинет. Работает от текущего пользователя macOS; пароль учётной записи для выбора папки не нужен."
+                wrapMode: Text.Wrap
+                font: TextStyles.body
+                color: SystemColors.secondaryLabel
+            }
+            Label {
+                Layout.fillWidth: true
+                text: "Включите агент перед сохранением. После сохранения фоновая служба проверит чтение, а при разрешённой записи — создаст и удалит временный проверочный файл. Подтвердите запрос macOS сейчас, затем проверьте доступ в кабинете перед приглашением участников."
+                wrapMode: Text.Wrap
+                font: TextStyles.caption
+                color: SystemColors.secondaryLabel
+            }
+
+            SettingsGroupBox {
+                Layout.fillWidth: true
+                title: "Локальная папка"
+
+                ColumnLayout {
+                    anchors.fill: parent
+                    spacing: 10
+
+                    Label {
+                        text: "Код папки из кабинета"
+                        font: TextStyles.headline
+                        color: SystemColors.label
+                    }
+                    SheetTextField {
+                        objectName: "workspace.rootID"
+                        Layout.fillWidth: true
+                        placeholderText: "UUID или workspace.UUID"
+                        inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
+                        text: sheet.model.workspaceRootIDDraft
+                        onTextChanged: if (text !== sheet.model.workspaceRootIDDraft) sheet.model.workspaceRootIDDraft = text
+                    }
+                    SelectableText {
+                        objectName: "workspace.statusDetail"
+                        Layout.fillWidth: true
+                        text: sheet.model.workspaceStatusDetail
+                        font: TextStyles.body
+                        color: SystemColors.label
+                    }
+                    // One line where the labels fit; otherwise the save button moves below,
+                    // still at the trailing edge.
+                    GridLayout {
+                        id: buttonRow
+
+                        readonly property bool fitsOnOneLine: selectFolder.implicitWidth + writeEnabled.implicitWidth
+                                                              + saveFolder.implicitWidth + 2 * columnSpacing <= width
+
+                        Layout.fillWidth: true
+                        columns: fitsOnOneLine ? 4 : 3
+
+                        SheetButton {
+                            id: selectFolder
+
+                            objectName: "workspace.selectFolder"
+                            text: "Выбрать папку…"
+                            onClicked: sheet.model.selectWorkspaceFolder()
+                        }
+                        SheetSwitch {
+                            id: writeEnabled
+
+                            objectName: "workspace.writeEnabled"
+                            text: "Разрешить запись"
+                            checked: sheet.model.workspaceWriteEnabled
+                            onToggled: sheet.model.workspaceWriteEnabled = checked
+                        }
+                        Item {
+                            Layout.fillWidth: true
+                        }
+                        SheetButton {
+                            id: saveFolder
+
+                            objectName: "workspace.save"
+                            Layout.columnSpan: buttonRow.fitsOnOneLine ? 1 : 3
+                            Layout.alignment: Qt.AlignRight
+                            text: "Сохранить и проверить доступ"
+                            // Whether the code and the folder are acceptable is the save
+                            // action's business; here only their presence counts.
+                            enabled: sheet.model.workspaceRootIDDraft.length > 0 && sheet.model.hasWorkspacePath
+                                     && !sheet.model.isChangingState
+                            onClicked: sheet.model.saveWorkspace()
+                        }
+                    }
+                }
+            }
+
+            SettingsGroupBox {
+                objectName: "workspace.savedRoots"
+                visible: sheet.model.workspaceRoots.length > 0
+                Layout.fillWidth: true
+                title: "Сохранено на этом Mac"
+
+                ColumnLayout {
+                    anchors.fill: parent
+                    spacing: 8
+
+                    Repeater {
+                        model: sheet.model.workspaceRoots
+
+                        // Anchored rather than laid out, so the remove button stays centred
+                        // while the wrapped path settles its height.
+                        Item {
+                            id: row
+
+                            required property var modelData
+                            readonly property string rootID: modelData.id
+
+                            objectName: "workspace.savedRoot." + rootID
+                            Layout.fillWidth: true
+                            implicitHeight: Math.max(texts.implicitHeight, remove.implicitHeight)
+
+                            ColumnLayout {
+                                id: texts
+
+                                anchors.left: parent.left
+                                anchors.right: remove.left
+                                anchors.rightMargin: 5
+                                anchors.verticalCenter: parent.verticalCenter
+                                spacing: 2
+
+                                SelectableText {
+                                    objectName: "workspace.savedRoot.path"
+                                    Layout.fillWidth: true
+                                    text: row.modelData.path
+                                    font: TextStyles.body
+                                    color: SystemColors.label
+                                }
+                                Label {
+                                    Layout.fillWidth: true
+                                    text: "Сохранено локально · подключение проверяется в кабинете"
+                                    wrapMode: Text.Wrap
+                                    font: TextStyles.caption
+                                    color: SystemColors.secondaryLabel
+                                }
+                                Label {
+                                    objectName: "workspace.savedRoot.access"
+                                    Layout.fillWidth: true
+                                    text: row.rootID + " · " + (row.modelData.writeEnabled ? "чтение и запись" : "только чтение")
+                                    textFormat: Text.PlainText
+                                    wrapMode: Text.Wrap
+                                    font: TextStyles.caption
+                                    color: SystemColors.secondaryLabel
+                                }
+                            }
+                            ToolButton {
+                                id: remove
+
+                                objectName: "workspace.savedRoot.remove"
+                                anchors.right: parent.right
+                                anchors.verticalCenter: parent.verticalCenter
+                                focusPolicy: Qt.TabFocus
+                                display: AbstractButton.IconOnly
+                                icon.name: "user-trash-symbolic"
+                                icon.source: Qt.resolvedUrl("icons/trash.svg")
+                                icon.width: 16
+                                icon.height: 16
+                                icon.color: SystemColors.red
+                                Accessible.name: "Удалить Workspace " + row.rootID
+                                onClicked: sheet.model.removeWorkspace(row.rootID)
+
+                                // Borderless: only a press or the keyboard focus shows a shape.
+                                background: Rectangle {
+                                    implicitWidth: 28
+                                    implicitHeight: 28
+                                    radius: 6
+                                    color: remove.down ? remove.palette.mid : "transparent"
+                                    border.width: remove.visualFocus ? 2 : 0
+                                    border.color: SystemColors.label
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+
+            Label {
+                objectName: "configuration.message"
+                visible: sheet.model.hasConfigurationMessage
+                Layout.fillWidth: true
+                text: sheet.model.configurationMessage
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font: TextStyles.callout
+                color: SystemColors.orange
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+
+                Item {
+                    Layout.fillWidth: true
+                }
+                SheetButton {
+                    id: done
+
+                    objectName: "workspace.done"
+                    prominent: true
+                    text: "Готово"
+                    onClicked: sheet.model.isWorkspaceSheetPresented = false
+                }
             }
         }
     }

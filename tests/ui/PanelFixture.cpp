@@ -65,7 +65,7 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
 
     AgentViewModelEnvironment environment;
     environment.now = [] { return QDateTime::currentDateTime(); };
-    environment.chooseFolder = [] { return std::optional<QString>(); };
+    environment.chooseFolder = [folder = scenario.chosenFolder] { return folder; };
     environment.openLoginItemsSettings = [counter = openedLoginItemsSettings_] { ++*counter; };
     environment.shortVersion = scenario.shortVersion;
     environment.buildNumber = scenario.buildNumber;
@@ -77,8 +77,8 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
     model_ = std::make_unique<AgentViewModel>(
         std::move(controller), std::make_unique<AgentGUILease>(socketPath),
         std::make_unique<FakeHealthReader>(scenario.health),
-        std::make_unique<FakeLogReader>(scenario.agentLog), std::move(store), [] {},
-        std::move(environment));
+        std::make_unique<FakeLogReader>(scenario.agentLog), std::move(store),
+        scenario.authorizeToken, std::move(environment));
     mainWindow_ = std::make_unique<MainWindow>(*model_);
     if (!QTest::qWaitForWindowExposed(&window()) ||
         !QTest::qWaitFor([this] { return controller_->refreshCount > 0; })) {

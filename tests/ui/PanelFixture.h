@@ -22,6 +22,9 @@ struct PanelScenario {
     std::optional<QString> token;
     bool keyringLocked = false;
     bool keyringRefusesSave = false;
+    // The folder chooser's answer, and the desktop's unlock request for the token.
+    std::optional<QString> chosenFolder;
+    AgentViewModel::AuthorizeToken authorizeToken = [] {};
     QList<WorkspaceRootConfiguration> workspaceRoots;
     QString fullUserName = QStringLiteral("Анна Смирнова");
     QString userName = QStringLiteral("anna");

@@ -1,5 +1,6 @@
-// Renders the main window in its typical states into PNG files, for the README and for
-// looking at the window without a desktop: quorvane-screenshots <folder>.
+// Renders the main window in its typical states, and the settings sheet over it in its own,
+// into PNG files, for the README and for looking at the window without a desktop:
+// quorvane-screenshots <folder>.
 #include <QDir>
 #include <QGuiApplication>
 #include <QTest>
@@ -43,6 +44,23 @@ PanelScenario registered(const AgentServiceState& state) {
     return configured(scenario);
 }
 
+PanelScenario chosenFolder(PanelScenario scenario) {
+    scenario.chosenFolder = u"/home/anna/Музыка"_s;
+    return scenario;
+}
+
+PanelScenario withToken() {
+    PanelScenario scenario;
+    scenario.token = u"qv_agent_"_s + QString(43, u'x');
+    return scenario;
+}
+
+PanelScenario lockedKeyring() {
+    PanelScenario scenario;
+    scenario.keyringLocked = true;
+    return scenario;
+}
+
 QList<Shot> shots() {
     const auto openLog = [](PanelFixture& panel) {
         panel.model().setLogExpanded(true);
@@ -52,6 +70,30 @@ QList<Shot> shots() {
         panel.controller().holdsStart = true;
         panel.model().togglePower();
     };
+    // The window grows to show the whole sheet, which otherwise scrolls inside it.
+    const auto fitSheet = [](PanelFixture& panel) {
+        panel.settle();
+        const qreal sheetHeight = panel.item(u"workspace.sheet"_s)->implicitHeight();
+        panel.window().resize(panel.window().width(), qMax(720, qCeil(sheetHeight) + 120));
+    };
+    const auto openSheet = [=](PanelFixture& panel) {
+        panel.model().setWorkspaceSheetPresented(true);
+        fitSheet(panel);
+    };
+    const auto replaceToken = [=](PanelFixture& panel) {
+        openSheet(panel);
+        panel.click(panel.item(u"configuration.replaceToken"_s));
+        panel.model().setTokenDraft(u"qv_agent_"_s);
+    };
+    // Saving a folder with the agent off leaves the drafts and the refusal in the message line.
+    const auto refusedFolder = [=](PanelFixture& panel) {
+        openSheet(panel);
+        panel.model().setWorkspaceRootIDDraft(u"workspace.5d1c0e7a-3b9f-4a62-8e14-c07f2b9d6a31"_s);
+        panel.model().selectWorkspaceFolder();
+        panel.model().setWorkspaceWriteEnabled(true);
+        panel.model().saveWorkspace();
+        fitSheet(panel);
+    };
     return {
         {u"stopped"_s, registered(AgentServiceState::stopped()), {}},
         {u"starting"_s, registered(AgentServiceState::running()), {}},
@@ -60,6 +102,12 @@ QList<Shot> shots() {
         {u"requires-approval"_s, registered(AgentServiceState::requiresApproval()), {}},
         {u"log-open"_s, configured(PanelScenario::reporting(u"running"_s)), openLog},
         {u"switching"_s, registered(AgentServiceState::stopped()), switchOn},
+        {u"sheet-no-token"_s, {}, openSheet},
+        {u"sheet-token-saved"_s, withToken(), openSheet},
+        {u"sheet-access-needed"_s, lockedKeyring(), openSheet},
+        {u"sheet-replacing"_s, withToken(), replaceToken},
+        {u"sheet-folders-and-message"_s, chosenFolder(registered(AgentServiceState::stopped())),
+         refusedFolder},
     };
 }
 

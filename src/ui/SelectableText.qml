@@ -1,0 +1,12 @@
+import QtQuick
+import Quorvane.Ui
+
+// Text shown verbatim that the user can select and copy but not change.
+TextEdit {
+    readOnly: true
+    selectByMouse: true
+    textFormat: TextEdit.PlainText
+    wrapMode: TextEdit.Wrap
+    selectionColor: SystemColors.blue
+    selectedTextColor: "white"
+}

@@ -1,0 +1,40 @@
+import QtQuick
+import Quorvane.Ui
+import QtQuick.Controls.Basic
+
+// An on/off switch with its label, drawn in the accent colour while on.
+Switch {
+    id: control
+
+    font: TextStyles.body
+    spacing: 8
+
+    indicator: Rectangle {
+        x: control.leftPadding
+        y: (control.height - height) / 2
+        implicitWidth: 34
+        implicitHeight: 20
+        radius: height / 2
+        color: control.checked ? SystemColors.blue : control.palette.button
+        opacity: control.enabled ? 1 : 0.4
+        border.width: control.visualFocus ? 2 : 0
+        border.color: SystemColors.label
+
+        Rectangle {
+            x: control.checked ? parent.width - width - 2 : 2
+            y: 2
+            width: 16
+            height: 16
+            radius: 8
+            color: "white"
+        }
+    }
+    contentItem: Label {
+        leftPadding: control.indicator.width + control.spacing
+        verticalAlignment: Text.AlignVCenter
+        text: control.text
+        font: control.font
+        color: SystemColors.label
+        opacity: control.enabled ? 1 : 0.4
+    }
+}
