@@ -15,25 +15,7 @@ void AgentStatusPresentation::setServiceState(const AgentServiceState& state) {
 }
 
 QString AgentStatusPresentation::pillTitle() const {
-    switch (serviceState_.kind()) {
-        case Kind::needsConfiguration:
-            return QStringLiteral("Нужна настройка");
-        case Kind::serviceError:
-        case Kind::failed:
-            return QStringLiteral("Ошибка");
-        case Kind::stopped:
-            return QStringLiteral("Выключен");
-        case Kind::starting:
-            return QStringLiteral("Подключается");
-        case Kind::running:
-            return QStringLiteral("Включён");
-        case Kind::requiresApproval:
-            return QStringLiteral("Требуется разрешение");
-        case Kind::unavailable:
-            return QStringLiteral("Служба недоступна");
-    }
-    Q_UNREACHABLE();
-    return {};
+    return serviceState_.title();
 }
 
 QString AgentStatusPresentation::detail() const {
