@@ -1,6 +1,6 @@
 // Throughput of the configuration reader and writer at the file's size cap, and whether
 // parsing scales linearly: 100 KiB and 1 MiB texts are parsed side by side in one run.
-//   build/ci/bench/config-benchmark
+//   build/ci/bench/bench-config
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QUuid>
