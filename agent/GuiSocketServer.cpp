@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 
@@ -78,7 +79,8 @@ void GuiSocketServer::acceptPending() {
     for (;;) {
         const int descriptor = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
-            return;  // EAGAIN: nobody else is waiting; other errors: the next panel retries
+            pauseAfterFailedAccept(errno);
+            return;
         }
         auto notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
         connect(notifier.get(), &QSocketNotifier::activated, this,
@@ -86,6 +88,21 @@ void GuiSocketServer::acceptPending() {
         connections_.emplace(descriptor, std::move(notifier));
         Q_EMIT panelConnected();
     }
+}
+
+// EAGAIN means nobody else is waiting. With the descriptor table or memory exhausted the panel
+// stays queued and the listener stays readable, so the level-triggered notifier would spin;
+// it rests for a moment instead and the queued panel is accepted once the agent can.
+void GuiSocketServer::pauseAfterFailedAccept(int error) {
+    if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) {
+        return;
+    }
+    listenerNotifier_->setEnabled(false);
+    QTimer::singleShot(acceptRetryDelayMs, this, [this] {
+        if (listenerNotifier_) {
+            listenerNotifier_->setEnabled(true);
+        }
+    });
 }
 
 // Panels send nothing; whatever arrives is dropped. End of stream or an error ends the

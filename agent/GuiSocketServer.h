@@ -31,7 +31,10 @@ Q_SIGNALS:
     void panelDisconnected();
 
 private:
+    static constexpr int acceptRetryDelayMs = 500;
+
     void acceptPending();
+    void pauseAfterFailedAccept(int error);
     void readFrom(int descriptor);
     void removeStaleSocketFile() const;
     void removeOwnSocketFile() const;

@@ -1,3 +1,4 @@
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -68,6 +69,37 @@ public:
 private:
     int descriptor_ = -1;
 };
+
+QStringList descriptorNames(pid_t pid) {
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
+
+qsizetype descriptorCount(pid_t pid) {
+    return descriptorNames(pid).size();
+}
+
+int lowestFreeDescriptor(pid_t pid) {
+    const QStringList open = descriptorNames(pid);
+    int descriptor = 0;
+    while (open.contains(QString::number(descriptor))) {
+        ++descriptor;
+    }
+    return descriptor;
+}
+
+// User and system time the process has used so far.
+double cpuSeconds(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) /
+           double(::sysconf(_SC_CLK_TCK));
+}
 
 }  // namespace
 
@@ -295,6 +327,28 @@ private Q_SLOTS:
         }
         QVERIFY(!QFileInfo::exists(socket));
         QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+    }
+
+    // Out of descriptors, the agent neither spins on its listener nor loses the waiting panel.
+    void waitsOutAFullDescriptorTable() {
+        startRunningAgent();
+        const pid_t pid = pid_t(agent_.processId());
+        rlimit original{};
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
+        // A new descriptor would be the lowest free number, which the limit no longer allows.
+        const rlimit full{rlim_t(lowestFreeDescriptor(pid)), original.rlim_max};
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &full, nullptr), 0);
+        const qsizetype before = descriptorCount(pid);
+
+        const PanelConnection panel(homePath(AgentContract::guiSocket));
+        QVERIFY(panel.isConnected());  // queued by the kernel; the agent cannot accept it yet
+        const double cpuBefore = cpuSeconds(pid);
+        QTest::qWait(1500);
+        QVERIFY2(cpuSeconds(pid) - cpuBefore < 0.5, "the agent spins on its listener");
+        QCOMPARE(descriptorCount(pid), before);
+
+        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &original, nullptr), 0);
+        QTRY_COMPARE(descriptorCount(pid), before + 1);
     }
 
     // The panel's own client: several leases at once, released by the agent when it stops.
