@@ -37,19 +37,19 @@ private Q_SLOTS:
         int unregisteredWhenClosed = 0;
         runUntilEnded([&panel, &unregisteredWhenClosed] {
             panel.window().close();
-            unregisteredWhenClosed = panel.controller().disableCount;
+            unregisteredWhenClosed = panel.controller().changeCount(u"disable"_s);
         });
         QCOMPARE(unregisteredWhenClosed, 1);
-        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
     }
 
     void quittingUnregistersOnce() {
         PanelFixture panel(PanelScenario::reporting(u"running"_s));
         PanelLifecycle lifecycle(panel.window(), panel.model());
         runUntilEnded(&QCoreApplication::quit);
-        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
         panel.window().close();
-        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
     }
 
     void terminationSignalQuitsAndUnregistersOnce_data() {
@@ -64,14 +64,14 @@ private Q_SLOTS:
         PanelFixture panel(PanelScenario::reporting(u"running"_s));
         PanelLifecycle lifecycle(panel.window(), panel.model());
         runUntilEnded([signalNumber] { std::raise(signalNumber); });
-        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
     }
 
     void stoppedAgentIsLeftAlone() {
         PanelFixture panel({});
         PanelLifecycle lifecycle(panel.window(), panel.model());
         runUntilEnded([&panel] { panel.window().close(); });
-        QCOMPARE(panel.controller().disableCount, 0);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 0);
     }
 };
 

@@ -3,7 +3,6 @@
 // the bundled agent. An agent the panel switched on is stopped and its unit disabled when a
 // termination signal ends the panel, as when its window closes.
 #include <QCoreApplication>
-#include <QProcess>
 #include <QQuickItem>
 #include <QTest>
 #include <QTimer>
@@ -12,27 +11,16 @@
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelLifecycle.h"
 #include "monitor/AgentLogReader.h"
+#include "tests/support/SessionTools.h"
 #include "ui/MainWindow.h"
 
 using namespace quorvane;
+using namespace quorvane::testing;
 using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString unit = u"ru.quorvane.agent.service"_s;
 constexpr int startLimitMs = 20000;
-
-QString systemctl(const QStringList& arguments) {
-    QProcess process;
-    process.start(u"systemctl"_s, QStringList{u"--user"_s} + arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// 0 while the unit has no process.
-qint64 agentProcessID() {
-    return systemctl({u"show"_s, u"--property=MainPID"_s, u"--value"_s, unit}).toLongLong();
-}
 
 // How often the agent has logged a panel connecting to its socket.
 qsizetype panelConnections() {
@@ -78,13 +66,13 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor(
             [&] { return agentProcessID() != 0 && panelConnections() > connectionsBefore; },
             startLimitMs));
-        QCOMPARE(systemctl({u"is-enabled"_s, unit}), u"enabled"_s);
+        QCOMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"enabled"_s);
 
         QTimer::singleShot(0, QCoreApplication::instance(),
                            [signalNumber] { std::raise(signalNumber); });
         QCOMPARE(QCoreApplication::exec(), 0);
 
-        QCOMPARE(systemctl({u"is-enabled"_s, unit}), u"disabled"_s);
+        QCOMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"disabled"_s);
         QCOMPARE(agentProcessID(), 0);
     }
 };

@@ -4,19 +4,12 @@
 #include <thread>
 
 #include "app/QuorvaneApp.h"
-#include "config/AgentTokenStoring.h"
+#include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
+using quorvane::testing::FakeTokenStore;
 
 namespace {
-
-class FakeTokenStore : public AgentTokenStoring {
-public:
-    std::optional<QString> token;
-
-    std::optional<QString> read() const override { return token; }
-    void save(const QString&) const override {}
-};
 
 struct WriteOutcome {
     int status;

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QUuid>
 
-#include "FakeTokenStore.h"
 #include "config/AgentConfiguration.h"
+#include "tests/support/FakeTokenStore.h"
 
 namespace quorvane::testing {
 

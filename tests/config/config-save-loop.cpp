@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "FakeTokenStore.h"
 #include "SaveLoopConfigurations.h"
 #include "config/AgentConfigurationStore.h"
+#include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
 

@@ -245,11 +245,11 @@ private Q_SLOTS:
         const QList<WorkspaceRootConfiguration> roots{{idA, QStringLiteral("/srv/a"), true}};
         writeTokenFile(validToken(), roots);
         QCOMPARE(store().load(), (AgentConfiguration{validToken(), roots}));
-        QCOMPARE(tokens_->token(), validToken());
+        QCOMPARE(tokens_->token, validToken());
         QCOMPARE(QString::fromUtf8(readFile(fileURL_)), rootsText(roots));
         QCOMPARE(modeOf(fileURL_), 0600);
         QCOMPARE(store().load(), (AgentConfiguration{validToken(), roots}));
-        QCOMPARE(tokens_->saveCount, 1);
+        QCOMPARE(tokens_->saveCount.load(), 1);
     }
 
     void keychainTokenWinsOverTheFilesToken() {
@@ -258,8 +258,8 @@ private Q_SLOTS:
         const QList<WorkspaceRootConfiguration> roots{{idA, QStringLiteral("/srv/a"), false}};
         writeTokenFile(validToken(QLatin1Char('F')), roots);
         QCOMPARE(store().load(), (AgentConfiguration{keychainToken, roots}));
-        QCOMPARE(tokens_->token(), keychainToken);
-        QCOMPARE(tokens_->saveCount, 0);
+        QCOMPARE(tokens_->token, keychainToken);
+        QCOMPARE(tokens_->saveCount.load(), 0);
         QCOMPARE(QString::fromUtf8(readFile(fileURL_)), rootsText(roots));
     }
 
@@ -271,8 +271,8 @@ private Q_SLOTS:
 
     void keychainFailureKeepsTheTokenLine() {
         QFETCH(bool, readFails);
-        tokens_->failsReads = readFails;
-        tokens_->failsSaves = !readFails;
+        tokens_->refusesRead = readFails;
+        tokens_->refusesSave = !readFails;
         writeTokenFile(validToken(), {{idA, QStringLiteral("/srv/a"), false}});
         const QByteArray before = readFile(fileURL_);
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, store().load());
@@ -284,7 +284,7 @@ private Q_SLOTS:
         writeTokenFile(validToken(QLatin1Char('F')), roots);
         store().storeToken(QStringLiteral("  ") + validToken(QLatin1Char('N')) +
                            QStringLiteral("\n"));
-        QCOMPARE(tokens_->token(), validToken(QLatin1Char('N')));
+        QCOMPARE(tokens_->token, validToken(QLatin1Char('N')));
         QCOMPARE(QString::fromUtf8(readFile(fileURL_)), rootsText(roots));
     }
 
@@ -309,7 +309,7 @@ private Q_SLOTS:
         const auto error = configurationErrorOf([&] { store().storeToken(draft); });
         QVERIFY(error);
         QCOMPARE(int(error->kind()), kind);
-        QCOMPARE(tokens_->saveCount, 0);
+        QCOMPARE(tokens_->saveCount.load(), 0);
         QCOMPARE(readFile(fileURL_), file);
     }
 
@@ -331,7 +331,7 @@ private Q_SLOTS:
     void upsertMovesATokenLineIntoTheKeychain() {
         writeTokenFile(validToken(), {});
         store().upsertWorkspace(idA, home_ + QStringLiteral("/work/a"), false);
-        QCOMPARE(tokens_->token(), validToken());
+        QCOMPARE(tokens_->token, validToken());
         QCOMPARE(
             store().loadFile(),
             (AgentConfiguration{std::nullopt, {{idA, home_ + QStringLiteral("/work/a"), false}}}));

@@ -12,12 +12,14 @@
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
 #include "monitor/AgentHealthReader.h"
+#include "tests/support/SessionTools.h"
 
 using namespace quorvane;
+using namespace quorvane::testing;
 
 namespace {
 
-const QString unit = QString(AgentContract::unitName);
+const QString unit = agentUnit();
 const QString unknownStatusText =
     QStringLiteral("macOS вернула неизвестное состояние фоновой службы");
 
@@ -26,18 +28,6 @@ constexpr int workingTimeoutMs = 10000;
 // Short, for the paths where the manager never answers.
 constexpr int unansweredTimeoutMs = 500;
 constexpr int agentStartMs = 20000;
-
-QString systemctl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + arguments);
-    process.waitForFinished(30000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-QString unitProperty(const QString& name) {
-    return systemctl(
-        {QStringLiteral("show"), QStringLiteral("--value"), QStringLiteral("-p"), name, unit});
-}
 
 bool processExists(const QString& pid) {
     return QFileInfo::exists(QStringLiteral("/proc/") + pid);

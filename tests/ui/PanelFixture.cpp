@@ -9,9 +9,9 @@
 
 #include "agent/AgentGUILease.h"
 #include "config/AgentConfigurationStore.h"
-#include "tests/ui/FakeHealthReader.h"
-#include "tests/ui/FakeLogReader.h"
-#include "tests/ui/FakeTokenStore.h"
+#include "tests/support/FakeHealthReader.h"
+#include "tests/support/FakeLogReader.h"
+#include "tests/support/FakeTokenStore.h"
 
 namespace quorvane::testing {
 
@@ -55,10 +55,11 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
         listener_ = listenAt(socketPath);
     }
 
-    AgentConfigurationStore store(
-        home_.filePath(QStringLiteral("quorvane-agent.conf")),
-        std::make_shared<FakeTokenStore>(scenario.token, scenario.keyringLocked,
-                                         scenario.keyringRefusesSave));
+    auto tokens = std::make_shared<FakeTokenStore>(scenario.token);
+    tokens->refusesRead = scenario.keyringLocked;
+    tokens->refusesSave = scenario.keyringRefusesSave;
+    AgentConfigurationStore store(home_.filePath(QStringLiteral("quorvane-agent.conf")),
+                                  std::move(tokens));
     if (!scenario.workspaceRoots.isEmpty()) {
         store.save(AgentConfiguration{std::nullopt, scenario.workspaceRoots});
     }

@@ -7,7 +7,7 @@
 
 #include "agent/AgentViewModel.h"
 #include "monitor/AgentHealthSnapshot.h"
-#include "tests/ui/FakeServiceController.h"
+#include "tests/support/FakeServiceController.h"
 #include "ui/MainWindow.h"
 
 namespace quorvane::testing {

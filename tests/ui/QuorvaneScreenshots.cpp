@@ -67,7 +67,7 @@ QList<Shot> shots() {
         panel.model().refresh();
     };
     const auto switchOn = [](PanelFixture& panel) {
-        panel.controller().holdsStart = true;
+        panel.controller().startCompletesAtOnce = false;
         panel.model().togglePower();
     };
     // The window grows to show the whole sheet, which otherwise scrolls inside it.

@@ -154,19 +154,18 @@ private Q_SLOTS:
 
     void powerButtonSwitchesOnAndShowsItselfBusy() {
         PanelFixture panel({});
-        panel.controller().holdsStart = true;
+        panel.controller().startCompletesAtOnce = false;
         panel.click(panel.item(u"agent.powerButton"_s));
-        QCOMPARE(panel.controller().startCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"start"_s), 1);
         QVERIFY(panel.model().isChangingState());
         QVERIFY(panel.item(u"spinner"_s)->isVisible());
         QVERIFY(!panel.item(u"powerSymbol"_s)->isVisible());
         QVERIFY(!panel.item(u"agent.powerButton"_s)->isEnabled());
 
         panel.click(panel.item(u"agent.powerButton"_s));
-        QCOMPARE(panel.controller().startCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"start"_s), 1);
 
-        panel.controller().setState(AgentServiceState::running());
-        panel.controller().pendingStart(nullptr);
+        panel.controller().finishStart();
         QVERIFY(!panel.model().isChangingState());
         QVERIFY(panel.item(u"agent.powerButton"_s)->isEnabled());
         QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(),
@@ -197,7 +196,7 @@ private Q_SLOTS:
     void powerButtonSwitchesOff() {
         PanelFixture panel(PanelScenario::reporting(QStringLiteral("running")));
         panel.click(panel.item(u"agent.powerButton"_s));
-        QCOMPARE(panel.controller().disableCount, 1);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
         QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(), u"Выключен"_s);
     }
 

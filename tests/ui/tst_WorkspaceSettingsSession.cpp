@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelLifecycle.h"
 #include "config/AgentConfigurationStore.h"
+#include "tests/support/SessionTools.h"
 #include "tests/ui/WindowDriver.h"
 #include "ui/MainWindow.h"
 
@@ -22,21 +22,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString unit = u"ru.quorvane.agent.service"_s;
 const QString token = u"qv_agent_"_s + QString(39, u'Q') + u"-_09"_s;
 const QString rootID = u"6f1d2c3b-4a5e-4f60-8b7c-9d0e1f2a3b4c"_s;
 constexpr int startLimitMs = 22000;
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 QString storedToken() {
-    return run(u"secret-tool"_s, {u"lookup"_s, u"service"_s, u"ru.quorvane.agent"_s, u"account"_s,
-                                  u"device-token"_s});
+    return programOutput(u"secret-tool"_s, {u"lookup"_s, u"service"_s, u"ru.quorvane.agent"_s,
+                                            u"account"_s, u"device-token"_s});
 }
 
 QString configurationText() {
@@ -115,8 +107,7 @@ private Q_SLOTS:
 
         window_->click(u"agent.powerButton"_s);
         QTRY_VERIFY_WITH_TIMEOUT(
-            !model_->isChangingState() &&
-                run(u"systemctl"_s, {u"--user"_s, u"is-active"_s, unit}) == u"active"_s,
+            !model_->isChangingState() && systemctl({u"is-active"_s, agentUnit()}) == u"active"_s,
             startLimitMs);
     }
 
@@ -159,7 +150,7 @@ private Q_SLOTS:
 
     void closingThePanelStopsTheAgent() {
         mainWindow_->window().close();
-        QTRY_COMPARE(run(u"systemctl"_s, {u"--user"_s, u"is-enabled"_s, unit}), u"disabled"_s);
+        QTRY_COMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"disabled"_s);
     }
 };
 

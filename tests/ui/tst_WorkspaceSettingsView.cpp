@@ -402,7 +402,7 @@ private Q_SLOTS:
             QCOMPARE(textOf(sheet.item(u"workspace.statusDetail"_s)), folder.path());
         }
         if (changingState) {
-            sheet.panel().controller().holdsStart = true;
+            sheet.panel().controller().startCompletesAtOnce = false;
             sheet.model().togglePower();
             sheet.driver().settle();
         }

@@ -17,8 +17,13 @@
 #include "agent/AgentViewModel.h"
 #include "config/AgentConfigurationError.h"
 #include "config/AgentTokenStorageError.h"
+#include "tests/support/FakeHealthReader.h"
+#include "tests/support/FakeLogReader.h"
+#include "tests/support/FakeServiceController.h"
+#include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
+using namespace quorvane::testing;
 using namespace Qt::StringLiterals;
 
 namespace quorvane {
@@ -77,102 +82,6 @@ std::exception_ptr serviceFailure(const QString& kind) {
 QString keychainRefusal() {
     return AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed).message();
 }
-
-// Registration double: refresh() finds `registration`; start() completes at once or when the
-// test says so.
-class FakeServiceController final : public AgentServiceControlling {
-public:
-    explicit FakeServiceController(AgentServiceState initial)
-        : registration(initial), state_(initial) {}
-
-    AgentServiceState registration;
-    std::exception_ptr setEnabledFailure;
-    std::exception_ptr startFailure;
-    bool startCompletesAtOnce = true;
-    bool startThrows = false;
-    QStringList changes;
-    // Shared with the test, so a completion can be called after the controller is gone.
-    std::shared_ptr<StartCompletion> lastCompletion =
-        std::make_shared<StartCompletion>();  // "start", "enable", "disable"
-
-    AgentServiceState state() const override { return state_; }
-    void refresh() override { state_ = registration; }
-    void setEnabled(bool enabled) override {
-        changes << (enabled ? u"enable"_s : u"disable"_s);
-        if (setEnabledFailure) {
-            std::rethrow_exception(setEnabledFailure);
-        }
-        registration = enabled ? running() : stopped();
-        state_ = registration;
-    }
-    void start(StartCompletion completion) override {
-        changes << u"start"_s;
-        if (startThrows) {
-            std::rethrow_exception(startFailure);
-        }
-        *lastCompletion = completion;
-        pending_ = std::move(completion);
-        if (startCompletesAtOnce) {
-            finishStart();
-        }
-    }
-
-    bool isStartPending() const { return static_cast<bool>(pending_); }
-    void finishStart() {
-        const StartCompletion completion = std::exchange(pending_, nullptr);
-        if (!startFailure) {
-            registration = running();
-            state_ = registration;
-        }
-        completion(startFailure);
-    }
-
-private:
-    AgentServiceState state_;
-    StartCompletion pending_;
-};
-
-class FakeTokenStore final : public AgentTokenStoring {
-public:
-    std::atomic<bool> refusesRead = false;
-    std::atomic<bool> refusesSave = false;
-    mutable std::optional<QString> token;
-
-    std::optional<QString> read() const override {
-        if (refusesRead) {
-            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
-        }
-        return token;
-    }
-    void save(const QString& newToken) const override {
-        if (refusesSave) {
-            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
-        }
-        token = newToken;
-    }
-};
-
-class FakeHealthReader final : public AgentHealthReading {
-public:
-    std::optional<AgentHealthSnapshot> snapshot;
-    mutable int reads = 0;
-
-    std::optional<AgentHealthSnapshot> readSnapshot() const override {
-        ++reads;
-        return snapshot;
-    }
-};
-
-class FakeLogReader final : public AgentLogReading {
-public:
-    QStringList lines;
-    mutable QList<int> limits;
-
-    QStringList readRecentLines(int limit) const override {
-        limits << limit;
-        return lines;
-    }
-};
 
 // The agent's end of the GUI socket: listens, and counts the panel's open connections.
 class AgentSocket {

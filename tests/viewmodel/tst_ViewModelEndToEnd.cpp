@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,29 +12,18 @@
 #include "config/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
+#include "tests/support/SessionTools.h"
 
 using namespace quorvane;
+using namespace quorvane::testing;
 using namespace Qt::StringLiterals;
 using Kind = AgentServiceState::Kind;
 
 namespace {
 
-const QString unit = u"ru.quorvane.agent.service"_s;
 const QString validToken = u"qv_agent_"_s + QString(43, u'x');
 const QString rootID = u"0b6a3d1e-5f2c-4e8a-9d7b-1c2e3f4a5b6c"_s;
 constexpr int startUpLimitMs = 20000;
-
-QString systemctl(const QStringList& arguments) {
-    QProcess process;
-    process.start(u"systemctl"_s, QStringList{u"--user"_s} + arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// 0 while the unit has no process.
-qint64 agentProcessID() {
-    return systemctl({u"show"_s, u"--property=MainPID"_s, u"--value"_s, unit}).toLongLong();
-}
 
 bool agentProcessRuns(const QString& agentPath) {
     const QString agent = QFileInfo(agentPath).canonicalFilePath();
@@ -135,7 +123,7 @@ private Q_SLOTS:
 
         model_->shutdown();
 
-        QCOMPARE(systemctl({u"is-enabled"_s, unit}), u"disabled"_s);
+        QCOMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"disabled"_s);
         QVERIFY(QTest::qWaitFor([&] { return !agentProcessRuns(agentPath); }, 10000));
     }
 };

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+
+#include "monitor/AgentHealthReading.h"
+
+namespace quorvane::testing {
+
+// The agent's health as the test states it; nothing means no usable health file.
+class FakeHealthReader final : public AgentHealthReading {
+public:
+    explicit FakeHealthReader(std::optional<AgentHealthSnapshot> reported = std::nullopt)
+        : snapshot(std::move(reported)) {}
+
+    std::optional<AgentHealthSnapshot> readSnapshot() const override {
+        ++reads;
+        return snapshot;
+    }
+
+    std::optional<AgentHealthSnapshot> snapshot;
+    mutable int reads = 0;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <optional>
+
+#include "config/AgentTokenStorageError.h"
+#include "config/AgentTokenStoring.h"
+
+namespace quorvane::testing {
+
+// A secret store in memory; it can refuse reads or saves like a locked keyring. The refusals
+// are atomic because the panel reads the store on a worker thread while the test flips them.
+class FakeTokenStore final : public AgentTokenStoring {
+public:
+    explicit FakeTokenStore(std::optional<QString> stored = std::nullopt)
+        : token(std::move(stored)) {}
+
+    std::optional<QString> read() const override {
+        if (refusesRead) {
+            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
+        }
+        return token;
+    }
+
+    void save(const QString& newToken) const override {
+        if (refusesSave) {
+            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
+        }
+        token = newToken;
+        ++saveCount;
+    }
+
+    mutable std::optional<QString> token;
+    std::atomic<bool> refusesRead = false;
+    std::atomic<bool> refusesSave = false;
+    mutable std::atomic<int> saveCount = 0;
+};
+
+}  // namespace quorvane::testing
