@@ -79,6 +79,19 @@ qsizetype descriptorCount(pid_t pid) {
     return descriptorNames(pid).size();
 }
 
+// The agent closes what its start-up used (the panel's pipes, files) on its own time; the
+// limit must be set against the descriptors it keeps.
+bool descriptorsSettle(pid_t pid) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const QStringList before = descriptorNames(pid);
+        QTest::qWait(250);
+        if (descriptorNames(pid) == before) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int lowestFreeDescriptor(pid_t pid) {
     const QStringList open = descriptorNames(pid);
     int descriptor = 0;
@@ -333,6 +346,7 @@ private Q_SLOTS:
     void waitsOutAFullDescriptorTable() {
         startRunningAgent();
         const pid_t pid = pid_t(agent_.processId());
+        QVERIFY(descriptorsSettle(pid));
         rlimit original{};
         QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
         // A new descriptor would be the lowest free number, which the limit no longer allows.
