@@ -8,7 +8,7 @@
 #include "AgentLog.h"
 #include "GuiSocketServer.h"
 #include "HealthFile.h"
-#include "TerminationSignals.h"
+#include "config/TerminationSignals.h"
 
 namespace quorvane {
 

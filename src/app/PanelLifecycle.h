@@ -4,7 +4,7 @@
 #include <QQuickWindow>
 
 #include "agent/AgentViewModel.h"
-#include "app/TerminationSignals.h"
+#include "config/TerminationSignals.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "app/TerminationSignals.h"
+#include "config/TerminationSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>
