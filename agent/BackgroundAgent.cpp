@@ -9,6 +9,7 @@
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentContract.h"
 #include "config/KeychainAgentTokenStore.h"
+#include "config/PrivateFiles.h"
 #include "config/QuorvaneError.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
@@ -18,7 +19,7 @@ namespace quorvane {
 BackgroundAgent::BackgroundAgent()
     : health_(AgentHealthReader::defaultPath()),
       log_(AgentLogReader::defaultPath()),
-      server_(AgentContract::homePath(AgentContract::guiSocket)) {
+      server_(AgentContract::guiSocketPath()) {
     connect(&termination_, &TerminationSignals::received, this, &BackgroundAgent::stop);
     connect(&server_, &GuiSocketServer::panelConnected, this, [this] {
         log_.write(
@@ -43,6 +44,9 @@ void BackgroundAgent::start() {
 
 void BackgroundAgent::listenForPanels() {
     try {
+        // The runtime folder is not the state folder the health file has just created.
+        PrivateFiles::createPrivateDirectory(
+            PrivateFiles::directoryOf(AgentContract::guiSocketPath()));
         server_.listen();
     } catch (const std::exception& error) {
         throw QuorvaneError(QStringLiteral("Не удалось открыть сокет панели: ") +

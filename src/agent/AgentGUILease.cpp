@@ -22,7 +22,7 @@ AgentGUILease::~AgentGUILease() {
 }
 
 QString AgentGUILease::socketPath() {
-    static const QString path = AgentContract::homePath(AgentContract::guiSocket);
+    static const QString path = AgentContract::guiSocketPath();
     return path;
 }
 

@@ -13,7 +13,7 @@ public:
     AgentGUILease(const AgentGUILease&) = delete;
     AgentGUILease& operator=(const AgentGUILease&) = delete;
 
-    // $HOME/Library/Application Support/Quorvane/agent-gui.sock
+    // $XDG_RUNTIME_DIR/quorvane/agent-gui.sock
     static QString socketPath();
 
     bool isConnected() const { return descriptor_ >= 0; }

@@ -19,6 +19,7 @@
 
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
+#include "config/PlatformWording.h"
 #include "config/PrivateFiles.h"
 #include "monitor/ReadOnlyFile.h"
 
@@ -34,7 +35,7 @@ const QByteArray execStartKey = QByteArrayLiteral("ExecStart=");
 constexpr qint64 templateSizeLimit = 64 * 1024;
 
 QString unknownStatusText() {
-    return QStringLiteral("macOS вернула неизвестное состояние фоновой службы");
+    return PlatformWording::current().unknownUnitState();
 }
 
 QString locationFailureText() {

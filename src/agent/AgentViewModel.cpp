@@ -12,6 +12,7 @@
 #include "agent/AgentServiceError.h"
 #include "config/AgentTokenStorageError.h"
 #include "config/KeychainAgentTokenStore.h"
+#include "config/PlatformWording.h"
 
 namespace quorvane {
 
@@ -342,9 +343,7 @@ AgentServiceState AgentViewModel::waitingForService() {
     if (elapsedSeconds < startUpLimitSeconds) {
         return AgentServiceState::starting();
     }
-    return AgentServiceState::serviceError(
-        u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, откройте "
-        u"Quorvane из папки «Программы» и проверьте разрешение фоновой работы в настройках macOS."_s);
+    return AgentServiceState::serviceError(PlatformWording::current().startTimedOut());
 }
 
 void AgentViewModel::shutdown() {
@@ -433,7 +432,7 @@ void AgentViewModel::publishPowerFailure(std::exception_ptr failure) {
 
 QString AgentViewModel::userFacingMessage(const std::exception_ptr& failure) {
     if (isRefusal(failure)) {
-        return u"macOS не разрешила изменить фоновый запуск. Проверьте системные настройки."_s;
+        return PlatformWording::current().changeRefused(descriptionOf(failure));
     }
     return u"Не удалось изменить фоновый запуск: "_s + descriptionOf(failure);
 }
@@ -478,7 +477,7 @@ bool AgentViewModel::saveToken() {
     }
     setTokenDraft(QString());
     loadConfiguration();
-    setConfigurationMessage(u"Токен сохранён в Связке ключей macOS."_s);
+    setConfigurationMessage(PlatformWording::current().tokenStored());
     applyConfigurationChange();
     appendLog(u"Конфигурация подключения обновлена"_s);
     return true;
@@ -536,9 +535,7 @@ void AgentViewModel::selectWorkspaceFolder() {
 void AgentViewModel::saveWorkspace() {
     serviceController_->refresh();
     if (isChangingState_ || !isRunning(serviceController_->state())) {
-        setConfigurationMessage(
-            u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу "
-            u"запросила разрешения macOS при сохранении папки."_s);
+        setConfigurationMessage(PlatformWording::current().saveRefusedWhileOff());
         return;
     }
     if (!workspacePath_) {
@@ -556,10 +553,7 @@ void AgentViewModel::saveWorkspace() {
     setWorkspacePath(std::nullopt);
     setWorkspaceWriteEnabled(false);
     loadConfiguration();
-    setConfigurationMessage(
-        u"Папка сохранена. При включённом агенте служба проверит доступ: подтвердите запрос "
-        u"macOS, если он появится. Если агент выключен — включите его сейчас. Перед "
-        u"приглашением участников откройте папку в кабинете."_s);
+    setConfigurationMessage(PlatformWording::current().folderSaved());
     applyConfigurationChange();
     appendLog(u"Настройки Workspace обновлены"_s);
 }

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/AgentViewModelFactory.h"
+#include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "ui/MainWindow.h"
 
@@ -16,11 +17,16 @@ int runPanel(int& argc, char** argv) {
     // Widgets, not only Qt Quick: the folder chooser is the desktop's file dialog.
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.quorvane.Panel"));
+    PanelInstance instance;
+    if (!instance.claim()) {
+        return 0;
+    }
     MainWindow::configureApplication();
     try {
         const auto model = AgentViewModelFactory::create();
         MainWindow mainWindow(*model);
         PanelLifecycle lifecycle(mainWindow.window(), *model);
+        instance.bringToFrontOnRequest(mainWindow.window());
         return QApplication::exec();
     } catch (const std::exception& failure) {
         qCCritical(lcPanel, "%s", failure.what());

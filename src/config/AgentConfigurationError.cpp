@@ -1,5 +1,7 @@
 #include "config/AgentConfigurationError.h"
 
+#include "config/PlatformWording.h"
+
 namespace quorvane {
 
 namespace {
@@ -19,9 +21,7 @@ QString messageFor(AgentConfigurationError::Kind kind, const QString& detail) {
             return QStringLiteral(
                 "Нельзя предоставить Workspace доступ ко всему диску или домашней папке.");
         case Kind::workspaceAccessDenied:
-            return QStringLiteral(
-                "Нет доступа к папке в выбранном режиме. Проверьте права папки и разрешения "
-                "Quorvane в настройках macOS.");
+            return PlatformWording::current().workspaceAccessDenied();
         case Kind::unsafeConfigurationFile:
             return QStringLiteral("Файл конфигурации не должен быть символической ссылкой.");
         case Kind::configurationTooLarge:

@@ -69,7 +69,7 @@ AgentConfigurationStore::AgentConfigurationStore(
     : fileURL_(std::move(fileURL)), tokenStore_(std::move(tokenStore)) {}
 
 QString AgentConfigurationStore::defaultURL() {
-    return AgentContract::homePath(AgentContract::configurationFile);
+    return AgentContract::configurationFilePath();
 }
 
 QString AgentConfigurationStore::maskedToken(const std::optional<QString>& token) {

@@ -16,7 +16,7 @@ class AgentConfigurationStore {
 public:
     AgentConfigurationStore(QString fileURL, std::shared_ptr<const AgentTokenStoring> tokenStore);
 
-    // $HOME/Library/Application Support/Quorvane/quorvane-agent.conf
+    // $XDG_CONFIG_HOME/quorvane/quorvane-agent.conf
     static QString defaultURL();
 
     const QString& fileURL() const { return fileURL_; }

@@ -21,14 +21,18 @@ inline constexpr QLatin1StringView bundledAgentPath{"libexec/quorvane/quorvane-a
 inline constexpr QLatin1StringView bundledUnitTemplatePath{
     "lib/systemd/user/ru.quorvane.agent.service"};
 
-// Relative to the user's home folder.
-inline constexpr QLatin1StringView dataDirectory{"Library/Application Support/Quorvane"};
-inline constexpr QLatin1StringView configurationFile{
-    "Library/Application Support/Quorvane/quorvane-agent.conf"};
-inline constexpr QLatin1StringView healthFile{
-    "Library/Application Support/Quorvane/agent-health.json"};
-inline constexpr QLatin1StringView logFile{"Library/Application Support/Quorvane/logs/agent.log"};
-inline constexpr QLatin1StringView guiSocket{"Library/Application Support/Quorvane/agent-gui.sock"};
+// The shared files, in the user's XDG base folders. A variable that is unset or not an absolute
+// path counts as unset: its default under $HOME is used.
+// $XDG_CONFIG_HOME/quorvane (default ~/.config/quorvane)
+QString configurationDirectory();
+// $XDG_STATE_HOME/quorvane (default ~/.local/state/quorvane)
+QString stateDirectory();
+// $XDG_RUNTIME_DIR/quorvane; the state folder when there is no runtime folder.
+QString runtimeDirectory();
+QString configurationFilePath();
+QString healthFilePath();
+QString logFilePath();
+QString guiSocketPath();
 
 // Values of "status" in the health file.
 inline constexpr QLatin1StringView statusStarting{"starting"};
@@ -36,8 +40,5 @@ inline constexpr QLatin1StringView statusRunning{"running"};
 inline constexpr QLatin1StringView statusNeedsConfiguration{"needs_configuration"};
 inline constexpr QLatin1StringView statusError{"error"};
 inline constexpr QLatin1StringView statusStopped{"stopped"};
-
-// `relative` under the current user's home folder ($HOME is honoured).
-QString homePath(QLatin1StringView relative);
 
 }  // namespace quorvane::AgentContract

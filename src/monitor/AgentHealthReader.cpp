@@ -52,7 +52,7 @@ std::optional<AgentHealthSnapshot> decode(const QByteArray& bytes) {
 AgentHealthReader::AgentHealthReader(QString path) : path_(std::move(path)) {}
 
 QString AgentHealthReader::defaultPath() {
-    return AgentContract::homePath(AgentContract::healthFile);
+    return AgentContract::healthFilePath();
 }
 
 std::optional<AgentHealthSnapshot> AgentHealthReader::readSnapshot() const {

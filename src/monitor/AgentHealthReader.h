@@ -10,7 +10,7 @@ class AgentHealthReader final : public AgentHealthReading {
 public:
     explicit AgentHealthReader(QString path = defaultPath());
 
-    // $HOME/Library/Application Support/Quorvane/agent-health.json
+    // $XDG_STATE_HOME/quorvane/agent-health.json
     static QString defaultPath();
     const QString& path() const { return path_; }
 

@@ -92,7 +92,7 @@ std::optional<QString> readWindow(const QString& path) {
 AgentLogReader::AgentLogReader(QString path) : path_(std::move(path)) {}
 
 QString AgentLogReader::defaultPath() {
-    return AgentContract::homePath(AgentContract::logFile);
+    return AgentContract::logFilePath();
 }
 
 QStringList AgentLogReader::readRecentLines(int limit) const {

@@ -13,7 +13,7 @@ public:
 
     explicit AgentLogReader(QString path = defaultPath());
 
-    // $HOME/Library/Application Support/Quorvane/logs/agent.log
+    // $XDG_STATE_HOME/quorvane/logs/agent.log
     static QString defaultPath();
     const QString& path() const { return path_; }
 

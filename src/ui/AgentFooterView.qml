@@ -35,7 +35,7 @@ RowLayout {
             radius: 6
             color: updateButton.down ? updateButton.palette.mid : updateButton.palette.button
         }
-        onClicked: footer.model.updateStatus = "В beta обновление вручную: завершите Quorvane и замените приложение новой версией. Настройки сохранятся."
+        onClicked: footer.model.updateStatus = PlatformTexts.updateNote
     }
     Label {
         id: updateStatus

@@ -1,5 +1,6 @@
 #include "ui/AgentStatusPresentation.h"
 
+#include "config/PlatformWording.h"
 #include "ui/SystemColors.h"
 
 namespace quorvane {
@@ -12,6 +13,16 @@ void AgentStatusPresentation::setServiceState(const AgentServiceState& state) {
     }
     serviceState_ = state;
     Q_EMIT serviceStateChanged();
+    Q_EMIT detailChanged();
+}
+
+void AgentStatusPresentation::setHasSavedToken(bool hasSavedToken) {
+    if (hasSavedToken == hasSavedToken_) {
+        return;
+    }
+    hasSavedToken_ = hasSavedToken;
+    Q_EMIT hasSavedTokenChanged();
+    Q_EMIT detailChanged();
 }
 
 QString AgentStatusPresentation::pillTitle() const {
@@ -21,9 +32,7 @@ QString AgentStatusPresentation::pillTitle() const {
 QString AgentStatusPresentation::detail() const {
     switch (serviceState_.kind()) {
         case Kind::needsConfiguration:
-            // The agent's own wording is not shown here: the fix is always the same.
-            return QStringLiteral(
-                "Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane.");
+            return missingConfiguration();
         case Kind::serviceError:
         case Kind::failed:
             return serviceState_.message().value_or(QString());
@@ -34,13 +43,25 @@ QString AgentStatusPresentation::detail() const {
         case Kind::running:
             return QStringLiteral("Агент работает · состояние соединения — в журнале");
         case Kind::requiresApproval:
-            return QStringLiteral(
-                "Разрешите Quorvane в разделе «Объекты входа» системных настроек");
+            return PlatformWording::current().blockedServiceDetail();
         case Kind::unavailable:
             return QStringLiteral("В комплекте приложения не найден фоновый компонент");
     }
     Q_UNREACHABLE();
     return {};
+}
+
+// Without a token that is what is missing; with one, the agent knows best what else is, and
+// a folder is the only other thing it can lack.
+QString AgentStatusPresentation::missingConfiguration() const {
+    if (!hasSavedToken_) {
+        return QStringLiteral(
+            "Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane.");
+    }
+    const QString agentMessage = serviceState_.message().value_or(QString());
+    return agentMessage.isEmpty()
+               ? QStringLiteral("Откройте настройку подключения и добавьте папку Workspace.")
+               : agentMessage;
 }
 
 QColor AgentStatusPresentation::statusColor() const {

@@ -18,8 +18,10 @@ class AgentStatusPresentation : public QObject {
     QML_ELEMENT
     Q_PROPERTY(quorvane::AgentServiceState serviceState READ serviceState WRITE setServiceState
                    NOTIFY serviceStateChanged)
+    Q_PROPERTY(
+        bool hasSavedToken READ hasSavedToken WRITE setHasSavedToken NOTIFY hasSavedTokenChanged)
     Q_PROPERTY(QString pillTitle READ pillTitle NOTIFY serviceStateChanged)
-    Q_PROPERTY(QString detail READ detail NOTIFY serviceStateChanged)
+    Q_PROPERTY(QString detail READ detail NOTIFY detailChanged)
     Q_PROPERTY(QColor statusColor READ statusColor NOTIFY serviceStateChanged)
     Q_PROPERTY(bool isOn READ isOn NOTIFY serviceStateChanged)
     Q_PROPERTY(bool allowsPowerChange READ allowsPowerChange NOTIFY serviceStateChanged)
@@ -33,6 +35,8 @@ public:
 
     AgentServiceState serviceState() const { return serviceState_; }
     void setServiceState(const AgentServiceState& state);
+    bool hasSavedToken() const { return hasSavedToken_; }
+    void setHasSavedToken(bool hasSavedToken);
 
     QString pillTitle() const;
     QString detail() const;
@@ -45,9 +49,14 @@ public:
 
 Q_SIGNALS:
     void serviceStateChanged();
+    void hasSavedTokenChanged();
+    void detailChanged();
 
 private:
+    QString missingConfiguration() const;
+
     AgentServiceState serviceState_;
+    bool hasSavedToken_ = false;
 };
 
 }  // namespace quorvane

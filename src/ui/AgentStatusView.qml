@@ -16,6 +16,7 @@ Item {
     AgentStatusPresentation {
         id: presentation
         serviceState: view.model.serviceState
+        hasSavedToken: view.model.hasSavedToken
     }
 
     RowLayout {
@@ -104,7 +105,7 @@ Item {
 
                 objectName: "agent.openLoginItemsSettings"
                 visible: presentation.extraButton === AgentStatusPresentation.OpenLoginItemsSettings
-                text: "Открыть системные настройки"
+                text: PlatformTexts.blockedServiceButton
                 flat: true
                 padding: 0
                 onClicked: view.model.openLoginItemsSettings()

@@ -47,7 +47,7 @@ SettingsGroupBox {
         anchors.fill: parent
         spacing: 14
 
-        // Keychain access block.
+        // Secret store access block.
         SymbolLabel {
             objectName: "configuration.tokenAccessNeeded"
             visible: section.model.tokenAccessNeeded
@@ -61,7 +61,7 @@ SettingsGroupBox {
         Label {
             visible: section.model.tokenAccessNeeded
             Layout.fillWidth: true
-            text: "Это не означает, что токен удалён. Запрос macOS откроется только по кнопке ниже. При отказе повторных окон не будет."
+            text: PlatformTexts.tokenAccessHint
             wrapMode: Text.Wrap
             font: TextStyles.callout
             color: SystemColors.label
@@ -69,7 +69,7 @@ SettingsGroupBox {
         SheetButton {
             objectName: "configuration.authorizeToken"
             visible: section.model.tokenAccessNeeded
-            text: section.model.isAuthorizingToken ? "Ожидание ответа macOS…" : "Разрешить доступ к токену…"
+            text: section.model.isAuthorizingToken ? PlatformTexts.authorizingToken : "Разрешить доступ к токену…"
             enabled: !section.model.isAuthorizingToken
             onClicked: section.model.authorizeTokenAccess()
         }
@@ -113,7 +113,7 @@ SettingsGroupBox {
                     }
                     Label {
                         Layout.fillWidth: true
-                        text: "Защищён Связкой ключей macOS. Повторно вводить не нужно."
+                        text: PlatformTexts.savedTokenProtection
                         wrapMode: Text.Wrap
                         font: TextStyles.callout
                         color: SystemColors.label

@@ -30,7 +30,7 @@ RowLayout {
     }
     Label {
         objectName: "app.title"
-        text: "Агент для macOS"
+        text: PlatformTexts.headerSubtitle
         font: TextStyles.subtitle
         color: SystemColors.secondaryLabel
     }
@@ -39,7 +39,7 @@ RowLayout {
     }
     Label {
         objectName: "app.systemBadge"
-        text: "macOS 13+"
+        text: PlatformTexts.headerBadge
         font: TextStyles.captionMedium
         color: SystemColors.secondaryLabel
         leftPadding: 10

@@ -45,7 +45,7 @@ QuorvaneCardButtonStyle {
             SymbolLabel {
                 objectName: "workspace.tokenStatus"
                 Layout.fillWidth: true
-                text: card.model.tokenAccessNeeded ? "Токен: нужен доступ к Связке ключей"
+                text: card.model.tokenAccessNeeded ? PlatformTexts.tokenAccessNeededLine
                                                    : card.model.hasSavedToken ? "Токен сохранён" : "Токен не добавлен"
                 symbol: card.model.hasSavedToken ? "security-high-symbolic" : "security-low-symbolic"
                 fallback: card.model.hasSavedToken ? "shield-check" : "shield-lock"
@@ -62,7 +62,7 @@ QuorvaneCardButtonStyle {
             Label {
                 objectName: "workspace.account"
                 Layout.fillWidth: true
-                text: "Пользователь macOS: " + card.model.workspaceAccount
+                text: PlatformTexts.workspaceUserPrefix + card.model.workspaceAccount
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
                 font: TextStyles.caption

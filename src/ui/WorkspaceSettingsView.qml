@@ -71,14 +71,14 @@ FocusScope {
             }
             Label {
                 Layout.fillWidth: true
-                text: "Это отдельная настройка: какие папки Mac доступны через кабинет. Работает от текущего пользователя macOS; пароль учётной записи для выбора папки не нужен."
+                text: PlatformTexts.workspaceIntroduction
                 wrapMode: Text.Wrap
                 font: TextStyles.body
                 color: SystemColors.secondaryLabel
             }
             Label {
                 Layout.fillWidth: true
-                text: "Включите агент перед сохранением. После сохранения фоновая служба проверит чтение, а при разрешённой записи — создаст и удалит временный проверочный файл. Подтвердите запрос macOS сейчас, затем проверьте доступ в кабинете перед приглашением участников."
+                text: PlatformTexts.workspaceSaveAdvice
                 wrapMode: Text.Wrap
                 font: TextStyles.caption
                 color: SystemColors.secondaryLabel
@@ -162,7 +162,7 @@ FocusScope {
                 objectName: "workspace.savedRoots"
                 visible: sheet.model.workspaceRoots.length > 0
                 Layout.fillWidth: true
-                title: "Сохранено на этом Mac"
+                title: PlatformTexts.savedFoldersTitle
 
                 ColumnLayout {
                     anchors.fill: parent

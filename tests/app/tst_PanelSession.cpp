@@ -1,15 +1,27 @@
 // The panel as runPanel assembles it (production collaborators, real window, lifecycle) in a
 // private session: systemd --user, the session bus, an unlocked keyring, a temporary home and
 // the bundled agent. An agent the panel switched on is stopped and its unit disabled when a
-// termination signal ends the panel, as when its window closes.
+// termination signal ends the panel, as when its window closes. Only one panel runs at a time,
+// and a whole session leaves nothing outside the private XDG folders.
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
 #include <QQuickItem>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
 
+#include "agent/AgentServiceController.h"
 #include "app/AgentViewModelFactory.h"
+#include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
+#include "config/AgentContract.h"
+#include "config/PlatformWording.h"
 #include "monitor/AgentLogReader.h"
 #include "tests/support/SessionTools.h"
 #include "ui/MainWindow.h"
@@ -28,6 +40,33 @@ qsizetype panelConnections() {
     return std::count_if(lines.begin(), lines.end(), [](const QString& line) {
         return line.contains(u"Панель подключилась"_s);
     });
+}
+
+QString panelProgram() {
+    return qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s;
+}
+
+// Permission bits of the path itself, not of what a link points to.
+int modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+
+// Refreshes as the window would until the state is reached.
+bool reaches(AgentViewModel& model, AgentServiceState::Kind kind) {
+    return QTest::qWaitFor(
+        [&] {
+            model.refresh();
+            return model.serviceState().kind() == kind && !model.isChangingState();
+        },
+        startLimitMs);
+}
+
+qint64 nameOwnerProcess() {
+    const QDBusReply<uint> pid =
+        QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName);
+    return pid.isValid() ? qint64(pid.value()) : 0;
 }
 
 }  // namespace
@@ -75,6 +114,88 @@ private Q_SLOTS:
         QCOMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"disabled"_s);
         // The manager stops the agent after the panel's request returns.
         QTRY_COMPARE_WITH_TIMEOUT(agentProcessID(), 0, startLimitMs);
+    }
+
+    void aWholeSessionKeepsToThePrivateXdgFolders() {
+        const QString folder = QDir::homePath() + u"/Проекты"_s;
+        QVERIFY(QDir().mkpath(folder));
+        AgentViewModelEnvironment environment = AgentViewModelFactory::environment();
+        environment.chooseFolder = [folder] { return std::optional<QString>(folder); };
+        const auto model = AgentViewModelFactory::create(environment);
+
+        model->setTokenDraft(u"qv_agent_"_s + QString(43, u'S'));
+        QVERIFY(model->saveToken());
+        model->togglePower();
+        QVERIFY(reaches(*model, AgentServiceState::Kind::needsConfiguration));
+        model->selectWorkspaceFolder();
+        model->setWorkspaceRootIDDraft(u"0b6a3d1e-5f2c-4e8a-9d7b-1c2e3f4a5b6c"_s);
+        model->saveWorkspace();
+        QCOMPARE(model->configurationMessage(), PlatformWording::current().folderSaved());
+        QVERIFY(reaches(*model, AgentServiceState::Kind::running));
+        model->togglePower();
+        QVERIFY(reaches(*model, AgentServiceState::Kind::stopped));
+        model->shutdown();
+
+        QVERIFY(!QFileInfo::exists(QDir::homePath() + u"/Library"_s));
+        const QString unitFile =
+            AgentServiceController::defaultUserUnitDirectory() + u"/"_s + agentUnit();
+        QCOMPARE(modeOf(unitFile), 0600);
+        QStringList created;
+        for (const QString& root :
+             {AgentContract::configurationDirectory(), AgentContract::stateDirectory(),
+              AgentContract::runtimeDirectory()}) {
+            created.append(root);
+            QDirIterator entries(
+                root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                QDirIterator::Subdirectories);
+            while (entries.hasNext()) {
+                created.append(entries.next());
+            }
+        }
+        QVERIFY(created.contains(AgentContract::configurationFilePath()));
+        QVERIFY(created.contains(AgentContract::logFilePath()));
+        for (const QString& path : std::as_const(created)) {
+            QCOMPARE(modeOf(path), QFileInfo(path).isDir() ? 0700 : 0600);
+        }
+    }
+
+    void aSecondLaunchRaisesTheFirstPanelAndLeaves() {
+        PanelInstance first;
+        QVERIFY(first.claim());
+        QWindow panelWindow;
+        QWindow elsewhere;
+        first.bringToFrontOnRequest(panelWindow);
+        elsewhere.show();
+        elsewhere.requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &elsewhere);
+
+        QProcess second;
+        QElapsedTimer clock;
+        clock.start();
+        second.start(panelProgram(), {});
+        // Not a blocking wait: this process has to answer the second launch's request.
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, startLimitMs);
+        qInfo("the second launch ended after %lld ms", clock.elapsed());
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(!second.readAllStandardError().contains("did not answer"));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &panelWindow);
+        QVERIFY(panelWindow.isVisible());
+    }
+
+    void aKilledPanelDoesNotBlockTheNext() {
+        QProcess killed;
+        killed.start(panelProgram(), {});
+        QTRY_COMPARE_WITH_TIMEOUT(nameOwnerProcess(), killed.processId(), startLimitMs);
+        killed.kill();
+        QVERIFY(killed.waitForFinished());
+
+        QProcess next;
+        next.start(panelProgram(), {});
+        QTRY_COMPARE_WITH_TIMEOUT(nameOwnerProcess(), next.processId(), startLimitMs);
+        next.terminate();
+        QVERIFY(next.waitForFinished(startLimitMs));
+        QCOMPARE(next.exitCode(), 0);
     }
 };
 

@@ -123,16 +123,12 @@ private:
     std::unique_ptr<QTemporaryDir> home_;
     QProcess agent_;
 
-    QString homePath(QLatin1StringView relative) const {
-        return home_->path() + QLatin1Char('/') + relative;
-    }
-
     std::optional<AgentHealthSnapshot> health() const {
-        return AgentHealthReader(homePath(AgentContract::healthFile)).readSnapshot();
+        return AgentHealthReader(AgentContract::healthFilePath()).readSnapshot();
     }
 
     QStringList logLines() const {
-        return AgentLogReader(homePath(AgentContract::logFile)).readRecentLines(300);
+        return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
     }
 
     QString writePanel(const QByteArray& body) const {
@@ -146,8 +142,8 @@ private:
     }
 
     void writeConfiguration(const QByteArray& text) const {
-        QDir().mkpath(homePath(AgentContract::dataDirectory));
-        QFile file(homePath(AgentContract::configurationFile));
+        QDir().mkpath(AgentContract::configurationDirectory());
+        QFile file(AgentContract::configurationFilePath());
         file.open(QIODevice::WriteOnly);
         file.write(text);
     }
@@ -205,6 +201,10 @@ private Q_SLOTS:
     void init() {
         home_ = std::make_unique<QTemporaryDir>();
         QVERIFY(home_->isValid());
+        // The agent started from here takes its folders from the same variables.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_->filePath(QStringLiteral("config"))));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(home_->filePath(QStringLiteral("state"))));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home_->filePath(QStringLiteral("run"))));
     }
 
     void cleanup() {
@@ -307,9 +307,12 @@ private Q_SLOTS:
         QVERIFY(log.size() >= 3);
         QVERIFY(!log.join(QLatin1Char('\n')).contains(QString::fromLatin1(token)));
 
-        QCOMPARE(QFileInfo(homePath(AgentContract::healthFile)).permissions() & 0x0777, 0x0600);
-        QCOMPARE(QFileInfo(homePath(AgentContract::dataDirectory)).permissions() & 0x0777, 0x0700);
-        QCOMPARE(QFileInfo(homePath(AgentContract::logFile)).permissions() & 0x0777, 0x0600);
+        QCOMPARE(QFileInfo(AgentContract::healthFilePath()).permissions() & 0x0777, 0x0600);
+        for (const QString& folder :
+             {AgentContract::stateDirectory(), AgentContract::runtimeDirectory()}) {
+            QCOMPARE(QFileInfo(folder).permissions() & 0x0777, 0x0700);
+        }
+        QCOMPARE(QFileInfo(AgentContract::logFilePath()).permissions() & 0x0777, 0x0600);
     }
 
     void keepsPanelsConnectedUntilStopped_data() {
@@ -322,7 +325,7 @@ private Q_SLOTS:
         QFETCH(int, signal);
         startRunningAgent();
 
-        const QString socket = homePath(AgentContract::guiSocket);
+        const QString socket = AgentContract::guiSocketPath();
         std::vector<std::unique_ptr<PanelConnection>> panels;
         for (int count = 0; count < 3; ++count) {
             panels.push_back(std::make_unique<PanelConnection>(socket));
@@ -354,7 +357,7 @@ private Q_SLOTS:
         QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &full, nullptr), 0);
         const qsizetype before = descriptorCount(pid);
 
-        const PanelConnection panel(homePath(AgentContract::guiSocket));
+        const PanelConnection panel(AgentContract::guiSocketPath());
         QVERIFY(panel.isConnected());  // queued by the kernel; the agent cannot accept it yet
         const double cpuBefore = cpuSeconds(pid);
         QTest::qWait(1500);
@@ -368,7 +371,7 @@ private Q_SLOTS:
     // The panel's own client: several leases at once, released by the agent when it stops.
     void panelLeasesConnectUntilStopped() {
         startRunningAgent();
-        const QString socket = homePath(AgentContract::guiSocket);
+        const QString socket = AgentContract::guiSocketPath();
         std::vector<std::unique_ptr<AgentGUILease>> leases;
         for (int count = 0; count < 3; ++count) {
             leases.push_back(std::make_unique<AgentGUILease>(socket));
@@ -384,8 +387,8 @@ private Q_SLOTS:
     }
 
     void replacesAStaleSocketFile() {
-        const QString socket = homePath(AgentContract::guiSocket);
-        QDir().mkpath(homePath(AgentContract::dataDirectory));
+        const QString socket = AgentContract::guiSocketPath();
+        QDir().mkpath(AgentContract::runtimeDirectory());
         {
             const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
             sockaddr_un address{};

@@ -79,18 +79,13 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(home_ + QStringLiteral("/work/a")));
         QVERIFY(QDir().mkpath(home_ + QStringLiteral("/work/b")));
         qputenv("HOME", pathBytes(home_));
-        directory_ = home_ + QStringLiteral("/Library/Application Support/Quorvane");
+        qunsetenv("XDG_CONFIG_HOME");
+        directory_ = home_ + QStringLiteral("/.config/quorvane");
         fileURL_ = directory_ + QStringLiteral("/quorvane-agent.conf");
         tokens_ = std::make_shared<FakeTokenStore>();
     }
 
-    void defaultURLFollowsHome() {
-        QCOMPARE(AgentConfigurationStore::defaultURL(), fileURL_);
-        qputenv("HOME", "/elsewhere");
-        QCOMPARE(
-            AgentConfigurationStore::defaultURL(),
-            QStringLiteral("/elsewhere/Library/Application Support/Quorvane/quorvane-agent.conf"));
-    }
+    void defaultURLFollowsHome() { QCOMPARE(AgentConfigurationStore::defaultURL(), fileURL_); }
 
     void missingFileLoadsTheKeychainTokenAlone_data() {
         QTest::addColumn<std::optional<QString>>("stored");
@@ -107,9 +102,7 @@ private Q_SLOTS:
 
     void firstUpsertCreatesPrivateDirectoriesAndFile() {
         store().upsertWorkspace(idA.toUpper(), home_ + QStringLiteral("/work/a/"), true);
-        for (const QString& created :
-             {home_ + QStringLiteral("/Library"),
-              home_ + QStringLiteral("/Library/Application Support"), directory_}) {
+        for (const QString& created : {home_ + QStringLiteral("/.config"), directory_}) {
             QCOMPARE(modeOf(created), 0700);
         }
         QCOMPARE(modeOf(fileURL_), 0600);
@@ -198,8 +191,7 @@ private Q_SLOTS:
         // Owned by root and entered as nobody: chmod reports EPERM, the store reports EACCES.
         QVERIFY(QDir().mkpath(directory_));
         for (const QString& folder :
-             {scratch_->path(), home_, home_ + QStringLiteral("/Library"),
-              home_ + QStringLiteral("/Library/Application Support"), directory_}) {
+             {scratch_->path(), home_, home_ + QStringLiteral("/.config"), directory_}) {
             QCOMPARE(::chmod(pathBytes(folder).constData(), 0755), 0);
         }
         const AgentConfigurationStore subject = store();

@@ -87,9 +87,7 @@ private Q_SLOTS:
                    "Нельзя предоставить Workspace доступ ко всему диску или домашней папке.");
         QTest::newRow("workspaceAccessDenied")
             << AgentConfigurationError::workspaceAccessDenied()
-            << QStringLiteral(
-                   "Нет доступа к папке в выбранном режиме. Проверьте права папки и разрешения "
-                   "Quorvane в настройках macOS.");
+            << QStringLiteral("Нет доступа к папке в выбранном режиме. Проверьте права на папку.");
         QTest::newRow("unsafeConfigurationFile")
             << AgentConfigurationError::unsafeConfigurationFile()
             << QStringLiteral("Файл конфигурации не должен быть символической ссылкой.");

@@ -25,10 +25,10 @@ private Q_SLOTS:
         QFETCH(QString, code);
         const AgentTokenStorageError error(status);
         QCOMPARE(error.status(), status);
-        QCOMPARE(QString::fromUtf8(error.what()),
-                 QStringLiteral("Не удалось открыть защищённый токен в Связке ключей macOS (код ") +
-                     code +
-                     QStringLiteral("). Разблокируйте Связку ключей и разрешите доступ Quorvane."));
+        QCOMPARE(
+            QString::fromUtf8(error.what()),
+            QStringLiteral("Не удалось открыть защищённый токен в хранилище паролей (код ") + code +
+                QStringLiteral("). Разблокируйте хранилище паролей и разрешите доступ Quorvane."));
     }
 };
 

@@ -123,11 +123,10 @@ private Q_SLOTS:
             QFAIL("an undecodable secret was read");
         } catch (const AgentTokenStorageError& error) {
             QCOMPARE(error.status(), -26275);
-            QCOMPARE(
-                error.message(),
-                QStringLiteral("Не удалось открыть защищённый токен в Связке ключей macOS (код "
-                               "-26275). Разблокируйте Связку ключей и разрешите доступ "
-                               "Quorvane."));
+            QCOMPARE(error.message(),
+                     QStringLiteral("Не удалось открыть защищённый токен в хранилище паролей (код "
+                                    "-26275). Разблокируйте хранилище паролей и разрешите доступ "
+                                    "Quorvane."));
         }
     }
 

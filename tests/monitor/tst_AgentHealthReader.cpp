@@ -119,12 +119,6 @@ private Q_SLOTS:
 
         QCOMPARE(AgentHealthReader(path).readSnapshot(), expected);
     }
-
-    void defaultPathIsUnderHome() {
-        QCOMPARE(AgentHealthReader().path(),
-                 QDir::homePath() +
-                     QStringLiteral("/Library/Application Support/Quorvane/agent-health.json"));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestAgentHealthReader)

@@ -69,12 +69,11 @@ class TestAgentGUILease : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void socketPathIsUnderTheHomeFolder() {
-        QTemporaryDir home;
-        qputenv("HOME", home.path().toUtf8());
-        QCOMPARE(
-            AgentGUILease::socketPath(),
-            home.path() + QStringLiteral("/Library/Application Support/Quorvane/agent-gui.sock"));
+    void socketPathIsInTheRuntimeFolder() {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        QCOMPARE(AgentGUILease::socketPath(),
+                 runtime.path() + QStringLiteral("/quorvane/agent-gui.sock"));
     }
 
     void init() {

@@ -21,7 +21,7 @@ namespace {
 
 const QString unit = agentUnit();
 const QString unknownStatusText =
-    QStringLiteral("macOS вернула неизвестное состояние фоновой службы");
+    QStringLiteral("systemd вернул неизвестное состояние фоновой службы");
 
 // Generous, so that a loaded machine does not fail the working paths.
 constexpr int workingTimeoutMs = 10000;

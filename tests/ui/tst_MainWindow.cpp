@@ -15,8 +15,8 @@ namespace {
 const QString configureDetail = QStringLiteral(
     "Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane.");
 const QString updateInstruction = QStringLiteral(
-    "В beta обновление вручную: завершите Quorvane и замените приложение новой версией. "
-    "Настройки сохранятся.");
+    "В beta обновление вручную: завершите Quorvane и установите новый пакет. Настройки "
+    "сохранятся.");
 const QString validToken = QStringLiteral("qv_agent_") + QString(43, u'A');
 
 QString accessibleName(QQuickItem* item) {
@@ -73,11 +73,22 @@ private Q_SLOTS:
         const QString configure = QStringLiteral("agent.configureConnection");
         const QString settings = QStringLiteral("agent.openLoginItemsSettings");
 
-        QTest::newRow("needsConfiguration ignores the agent's text")
+        QTest::newRow("needsConfiguration without a token asks for one")
             << PanelScenario::reporting(QStringLiteral("needs_configuration"),
                                         QStringLiteral("нет токена"))
             << u"Нужна настройка"_s << configureDetail << SystemColors::orange() << true << on
             << configure << SystemColors::green();
+        PanelScenario tokenSaved = PanelScenario::reporting(QStringLiteral("needs_configuration"),
+                                                            QStringLiteral("Добавьте папку"));
+        tokenSaved.token = validToken;
+        QTest::newRow("needsConfiguration with a token shows the agent's text")
+            << tokenSaved << u"Нужна настройка"_s << u"Добавьте папку"_s << SystemColors::orange()
+            << true << on << configure << SystemColors::green();
+        tokenSaved.health->message.reset();
+        QTest::newRow("needsConfiguration with a token and no text asks for a folder")
+            << tokenSaved << u"Нужна настройка"_s
+            << u"Откройте настройку подключения и добавьте папку Workspace."_s
+            << SystemColors::orange() << true << on << configure << SystemColors::green();
         QTest::newRow("serviceError shows the agent's text")
             << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("Диск недоступен"))
             << u"Ошибка"_s << u"Диск недоступен"_s << SystemColors::red() << true << on << QString()
@@ -108,7 +119,7 @@ private Q_SLOTS:
                                  << SystemColors::green();
         QTest::newRow("requiresApproval")
             << withRegistration(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
-            << u"Разрешите Quorvane в разделе «Объекты входа» системных настроек"_s
+            << u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s
             << SystemColors::orange() << true << on << settings << SystemColors::green();
         QTest::newRow("unavailable cannot be switched")
             << withRegistration(AgentServiceState::unavailable()) << u"Служба недоступна"_s
@@ -244,7 +255,7 @@ private Q_SLOTS:
         QTest::newRow("no token, no folders")
             << empty << u"Токен не добавлен"_s << u"security-low-symbolic"_s
             << SystemColors::orange() << u"Локальные папки: не добавлены"_s
-            << u"Пользователь macOS: Анна Смирнова"_s;
+            << u"Пользователь: Анна Смирнова"_s;
 
         PanelScenario saved;
         saved.token = validToken;
@@ -252,16 +263,16 @@ private Q_SLOTS:
         saved.fullUserName.clear();
         QTest::newRow("saved token, three folders, no full name")
             << saved << u"Токен сохранён"_s << u"security-high-symbolic"_s << SystemColors::green()
-            << u"Локально сохранено папок: 3"_s << u"Пользователь macOS: anna"_s;
+            << u"Локально сохранено папок: 3"_s << u"Пользователь: anna"_s;
 
         PanelScenario locked;
         locked.token = validToken;
         locked.keyringLocked = true;
         locked.workspaceRoots = roots(1);
         QTest::newRow("locked keyring")
-            << locked << u"Токен: нужен доступ к Связке ключей"_s << u"security-low-symbolic"_s
+            << locked << u"Токен: нужен доступ к хранилищу паролей"_s << u"security-low-symbolic"_s
             << SystemColors::orange() << u"Локально сохранено папок: 1"_s
-            << u"Пользователь macOS: Анна Смирнова"_s;
+            << u"Пользователь: Анна Смирнова"_s;
     }
 
     void workspaceCardSummarisesTokenFoldersAndUser() {
@@ -291,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(panel.model().tokenAccessNeeded());
 
         QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
-        QCOMPARE(token->property("text").toString(), u"Токен: нужен доступ к Связке ключей"_s);
+        QCOMPARE(token->property("text").toString(), u"Токен: нужен доступ к хранилищу паролей"_s);
         QCOMPARE(token->property("symbol").toString(), u"security-high-symbolic"_s);
         QCOMPARE(token->property("color").value<QColor>(), SystemColors::green());
     }
@@ -399,7 +410,7 @@ private Q_SLOTS:
         panel.settle();
         QVERIFY(!logo->isVisible());
         QCOMPARE(panel.item(u"app.divider"_s)->x(), 0.0);
-        QCOMPARE(panel.item(u"app.title"_s)->property("text").toString(), u"Агент для macOS"_s);
+        QCOMPARE(panel.item(u"app.title"_s)->property("text").toString(), u"Агент для Linux"_s);
     }
 };
 

@@ -220,7 +220,7 @@ private Q_SLOTS:
         QVERIFY(sheet.shows(u"configuration.tokenSaved"_s));
         QVERIFY(sheet.shows(u"configuration.replaceToken"_s));
         QCOMPARE(textOf(sheet.item(u"configuration.message"_s)),
-                 u"Токен сохранён в Связке ключей macOS."_s);
+                 u"Токен сохранён в хранилище паролей."_s);
 
         replaceWith(sheet, otherToken);
         sheet.click(u"configuration.saveToken"_s);
@@ -295,7 +295,7 @@ private Q_SLOTS:
 
         sheet.click(u"configuration.authorizeToken"_s);
         QVERIFY(sheet.model().isAuthorizingToken());
-        QCOMPARE(textOf(authorize), u"Ожидание ответа macOS…"_s);
+        QCOMPARE(textOf(authorize), u"Ожидание ответа хранилища паролей…"_s);
         QVERIFY(!authorize->isEnabled());
         QVERIFY(!sheet.item(u"configuration.tokenSection"_s)->isEnabled());
 

@@ -17,6 +17,7 @@
 #include "agent/AgentViewModel.h"
 #include "config/AgentConfigurationError.h"
 #include "config/AgentTokenStorageError.h"
+#include "config/PlatformWording.h"
 #include "tests/support/FakeHealthReader.h"
 #include "tests/support/FakeLogReader.h"
 #include "tests/support/FakeServiceController.h"
@@ -41,19 +42,12 @@ namespace {
 const QString validToken = u"qv_agent_"_s + QString(43, u'x');
 const QString rootA = u"0b6a3d1e-5f2c-4e8a-9d7b-1c2e3f4a5b6c"_s;
 const QString rootB = u"7d1f2e3a-4b5c-4d6e-8f90-a1b2c3d4e5f6"_s;
-const QString timeoutText =
-    u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, откройте "
-    u"Quorvane из папки «Программы» и проверьте разрешение фоновой работы в настройках macOS."_s;
-const QString refusedText =
-    u"macOS не разрешила изменить фоновый запуск. Проверьте системные настройки."_s;
+const QString timeoutText = PlatformWording::current().startTimedOut();
+// The manager's own reason is passed on.
+const QString refusedText = PlatformWording::current().changeRefused(u"Access denied"_s);
 const QString changePrefix = u"Не удалось изменить фоновый запуск: "_s;
-const QString saveRefusal =
-    u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу запросила "
-    u"разрешения macOS при сохранении папки."_s;
-const QString folderSaved =
-    u"Папка сохранена. При включённом агенте служба проверит доступ: подтвердите запрос macOS, "
-    u"если он появится. Если агент выключен — включите его сейчас. Перед приглашением "
-    u"участников откройте папку в кабинете."_s;
+const QString saveRefusal = PlatformWording::current().saveRefusedWhileOff();
+const QString folderSaved = PlatformWording::current().folderSaved();
 const QString restartFailed =
     u"Настройки сохранены, но перезапуск не удался. Выключите и включите агент."_s;
 
@@ -675,7 +669,7 @@ private Q_SLOTS:
         const QString tokenLog = u"Конфигурация подключения обновлена"_s;
         const QString workspaceLog = u"Настройки Workspace обновлены"_s;
         QTest::newRow("token stored")
-            << u"token"_s << QString() << u"Токен сохранён в Связке ключей macOS."_s << tokenLog;
+            << u"token"_s << QString() << PlatformWording::current().tokenStored() << tokenLog;
         QTest::newRow("token stored, restart fails")
             << u"token"_s << u"other"_s << restartFailed << restartLog;
         QTest::newRow("folder saved") << u"save"_s << QString() << folderSaved << workspaceLog;
@@ -779,7 +773,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("accessNeeded");
         QTest::newRow("stored, trimmed") << u"  "_s + validToken + u"\n"_s << false << true
-                                         << u"Токен сохранён в Связке ключей macOS."_s << false;
+                                         << PlatformWording::current().tokenStored() << false;
         QTest::newRow("malformed") << u"qv_agent_short"_s << false << false
                                    << AgentConfigurationError::invalidToken().message() << false;
         QTest::newRow("keychain refuses")
@@ -1069,9 +1063,8 @@ private Q_SLOTS:
     void userFacingMessage_data() {
         QTest::addColumn<std::exception_ptr>("failure");
         QTest::addColumn<QString>("text");
-        const QString location =
-            u"macOS не смогла обновить расположение Quorvane. Переместите приложение в "
-            u"«Программы» и откройте снова."_s;
+        const QString location = PlatformWording::current().unitFileNotWritten(
+            u"/home/anna/.config/systemd/user/ru.quorvane.agent.service"_s, u"Permission denied"_s);
         QTest::newRow("refused") << serviceFailure(u"refused"_s) << refusedText;
         QTest::newRow("location update")
             << std::make_exception_ptr(
