@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 
+#include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "tests/ui/PanelFixture.h"
 
@@ -30,6 +31,11 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
+
+    void withoutASessionBusThePanelJustRuns() {
+        PanelInstance instance(QDBusConnection(QStringLiteral("no session bus")));
+        QVERIFY(instance.claim());
+    }
 
     void closingTheWindowQuitsAndUnregistersOnce() {
         PanelFixture panel(PanelScenario::reporting(u"running"_s));
