@@ -34,7 +34,7 @@ void stopNow(int) {
 }  // namespace
 
 TerminationSignals::TerminationSignals(QObject* parent, std::chrono::seconds stopDeadline)
-    : QObject(parent) {
+    : QObject(parent), hasStopDeadline_(stopDeadline.count() > 0) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::system_error(errno, std::generic_category(),
@@ -46,13 +46,12 @@ TerminationSignals::TerminationSignals(QObject* parent, std::chrono::seconds sto
     struct sigaction action = {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = stopDeadline.count() > 0 ? 0 : SA_RESTART;
-    stopDeadlineSeconds = std::sig_atomic_t(stopDeadline.count());
-    stopDeadlineArmed = 0;
-    struct sigaction alarmAction = {};
-    alarmAction.sa_handler = stopDeadline.count() > 0 ? stopNow : SIG_DFL;
-    sigemptyset(&alarmAction.sa_mask);
-    ::sigaction(SIGALRM, &alarmAction, &previousAlarm_);
+    // Without a deadline, calls resume after the handler; with one, they return EINTR so that
+    // nothing the main thread waits on can outlast the signal.
+    action.sa_flags = hasStopDeadline_ ? 0 : SA_RESTART;
+    if (hasStopDeadline_) {
+        setStopDeadline(stopDeadline);
+    }
     for (std::size_t index = 0; index < std::size(handledSignals); ++index) {
         if (::sigaction(handledSignals[index], &action, &previous_[index]) != 0) {
             const int error = errno;
@@ -78,12 +77,21 @@ void TerminationSignals::restoreHandlers(std::size_t count) {
         ::sigaction(handledSignals[index], &previous_[index], nullptr);
     }
     // Past the orderly stop the deadline has no more work; a pending alarm must not kill the
-    // process once the default action is back.
-    if (stopDeadlineSeconds > 0) {
+    // process once the previous action is back.
+    if (hasStopDeadline_) {
         ::alarm(0);
+        stopDeadlineSeconds = 0;
+        ::sigaction(SIGALRM, &previousAlarm_, nullptr);
     }
-    stopDeadlineSeconds = 0;
-    ::sigaction(SIGALRM, &previousAlarm_, nullptr);
+}
+
+void TerminationSignals::setStopDeadline(std::chrono::seconds stopDeadline) {
+    stopDeadlineSeconds = std::sig_atomic_t(stopDeadline.count());
+    stopDeadlineArmed = 0;
+    struct sigaction action = {};
+    action.sa_handler = stopNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, &previousAlarm_);
 }
 
 void TerminationSignals::closePipe() {

@@ -34,10 +34,12 @@ Q_SIGNALS:
 private:
     static constexpr int handledSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+    void setStopDeadline(std::chrono::seconds stopDeadline);
     void readPending();
     void restoreHandlers(std::size_t count);
     void closePipe();
 
+    const bool hasStopDeadline_;
     int readEnd_ = -1;
     struct sigaction previous_[std::size(handledSignals)] = {};
     struct sigaction previousAlarm_ = {};
