@@ -1,6 +1,7 @@
 #include "AgentLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <QDateTime>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include "config/LineBreaks.h"
 #include "config/PosixError.h"
 #include "config/PrivateFiles.h"
+#include "config/QuorvaneError.h"
 
 namespace quorvane {
 
@@ -24,6 +26,34 @@ QString asOneLine(QString message) {
     return message;
 }
 
+[[noreturn]] void refuseNonRegularFile(const QString& path) {
+    throw QuorvaneError(QStringLiteral("Журнал агента должен быть обычным файлом: ") + path);
+}
+
+// Only a regular file is written. O_NONBLOCK: a FIFO put at the path must not stall the
+// agent (without a reader the open fails at once, with one the file type refuses it).
+FileDescriptor openRegularForAppending(const QString& path) {
+    FileDescriptor file(::open(
+        QFile::encodeName(path).constData(),
+        O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+    struct stat status {};
+    if (!file.isValid()) {
+        const int openError = errno;
+        if (::lstat(QFile::encodeName(path).constData(), &status) == 0 &&
+            !S_ISREG(status.st_mode)) {
+            refuseNonRegularFile(path);
+        }
+        throw PosixError::fromCode(openError);
+    }
+    if (::fstat(file.get(), &status) != 0) {
+        PosixError::throwErrno();
+    }
+    if (!S_ISREG(status.st_mode)) {
+        refuseNonRegularFile(path);
+    }
+    return file;
+}
+
 }  // namespace
 
 AgentLog::AgentLog(QString path) : path_(std::move(path)) {}
@@ -32,12 +62,7 @@ AgentLog::AgentLog(QString path) : path_(std::move(path)) {}
 const FileDescriptor& AgentLog::file() {
     if (!file_) {
         PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(path_));
-        const int descriptor = ::open(QFile::encodeName(path_).constData(),
-                                      O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (descriptor < 0) {
-            PosixError::throwErrno();
-        }
-        file_.emplace(descriptor);
+        file_.emplace(openRegularForAppending(path_));
     }
     return *file_;
 }

@@ -1,6 +1,7 @@
 #include "BackgroundAgent.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <memory>
 
 #include "PanelTokenSource.h"
@@ -15,6 +16,20 @@
 #include "monitor/AgentLogReader.h"
 
 namespace quorvane {
+
+namespace {
+
+// Overwrites the characters in place before the string's memory is freed. A shared copy is
+// left alone rather than detached, which would only wipe a fresh duplicate.
+void wipe(QString& secret) {
+    if (secret.isDetached()) {
+        std::fill(secret.data(), secret.data() + secret.size(), QChar());
+    }
+    secret.clear();
+    secret.squeeze();
+}
+
+}  // namespace
 
 BackgroundAgent::BackgroundAgent()
     : health_(AgentHealthReader::defaultPath()),
@@ -56,8 +71,7 @@ void BackgroundAgent::listenForPanels() {
 
 BackgroundAgent::Health BackgroundAgent::checkReadiness() {
     const AgentConfiguration configuration = loadConfiguration();
-    const std::optional<QString> token = readToken(configuration);
-    if (!token || token->isEmpty()) {
+    if (!hasToken(configuration)) {
         return {AgentContract::statusNeedsConfiguration,
                 QStringLiteral("Добавьте токен устройства")};
     }
@@ -84,15 +98,18 @@ AgentConfiguration BackgroundAgent::loadConfiguration() {
     }
 }
 
-// The panel's secret store first; a token line left in an old file is still understood.
-std::optional<QString> BackgroundAgent::readToken(const AgentConfiguration& configuration) {
+// The panel's secret store first; a token line left in an old file is still understood. This
+// agent never talks to the network, so the token is only looked at and then overwritten.
+bool BackgroundAgent::hasToken(const AgentConfiguration& configuration) {
     std::optional<QString> token = PanelTokenSource().read();
-    if (!token) {
-        token = configuration.token;
+    const std::optional<QString>& found = token ? token : configuration.token;
+    const bool present = found && !found->isEmpty();
+    if (token) {
+        wipe(*token);
     }
-    log_.write(token ? QStringLiteral("Токен устройства получен")
-                     : QStringLiteral("Токен устройства не задан"));
-    return token;
+    log_.write(present ? QStringLiteral("Токен устройства получен")
+                       : QStringLiteral("Токен устройства не задан"));
+    return present;
 }
 
 void BackgroundAgent::checkFolders(const AgentConfiguration& configuration) {

@@ -35,7 +35,7 @@ private:
     void listenForPanels();
     Health checkReadiness();
     AgentConfiguration loadConfiguration();
-    std::optional<QString> readToken(const AgentConfiguration& configuration);
+    bool hasToken(const AgentConfiguration& configuration);
     void checkFolders(const AgentConfiguration& configuration);
     void report(const Health& health);
     void stop();
@@ -43,7 +43,9 @@ private:
     HealthFile health_;
     AgentLog log_;
     GuiSocketServer server_;
-    TerminationSignals termination_;
+    static constexpr std::chrono::seconds stopDeadline{1};
+
+    TerminationSignals termination_{nullptr, stopDeadline};
 };
 
 }  // namespace quorvane

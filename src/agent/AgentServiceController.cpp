@@ -145,7 +145,8 @@ bool isMask(const QString& unitPath) {
 void replaceUnitFile(const QString& directory, const QByteArray& content) {
     const QString unitPath = directory + QLatin1Char('/') + unitName();
     try {
-        PrivateFiles::createPrivateDirectory(directory);
+        // The user's unit folder is shared with other programs: its mode is not ours to change.
+        PrivateFiles::createMissingDirectories(directory);
         if (isMask(unitPath)) {
             return;
         }

@@ -6,7 +6,33 @@ namespace quorvane {
 
 namespace {
 
-QString messageFor(AgentConfigurationError::Kind kind, const QString& detail) {
+QString unsafeFileMessage(AgentConfigurationError::UnsafeFile found) {
+    using UnsafeFile = AgentConfigurationError::UnsafeFile;
+    switch (found) {
+        case UnsafeFile::symbolicLink:
+            return QStringLiteral("Файл конфигурации не должен быть символической ссылкой.");
+        case UnsafeFile::danglingLink:
+            return QStringLiteral(
+                "Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её.");
+        case UnsafeFile::folder:
+            return QStringLiteral(
+                "Вместо файла конфигурации находится папка. Переименуйте или удалите её.");
+        case UnsafeFile::fifo:
+            return QStringLiteral(
+                "Вместо файла конфигурации находится именованный канал (FIFO). Удалите его.");
+        case UnsafeFile::socket:
+            return QStringLiteral("Вместо файла конфигурации находится сокет. Удалите его.");
+        case UnsafeFile::device:
+            return QStringLiteral(
+                "Вместо файла конфигурации находится файл устройства. Удалите его.");
+        case UnsafeFile::otherFile:
+            return QStringLiteral("Файл конфигурации должен быть обычным файлом.");
+    }
+    Q_UNREACHABLE();
+}
+
+QString messageFor(AgentConfigurationError::Kind kind, const QString& detail,
+                   AgentConfigurationError::UnsafeFile unsafeFile) {
     using Kind = AgentConfigurationError::Kind;
     switch (kind) {
         case Kind::malformedConfiguration:
@@ -23,7 +49,7 @@ QString messageFor(AgentConfigurationError::Kind kind, const QString& detail) {
         case Kind::workspaceAccessDenied:
             return PlatformWording::current().workspaceAccessDenied();
         case Kind::unsafeConfigurationFile:
-            return QStringLiteral("Файл конфигурации не должен быть символической ссылкой.");
+            return unsafeFileMessage(unsafeFile);
         case Kind::configurationTooLarge:
             return QStringLiteral("Файл конфигурации превышает допустимый размер.");
     }
@@ -32,8 +58,12 @@ QString messageFor(AgentConfigurationError::Kind kind, const QString& detail) {
 
 }  // namespace
 
-AgentConfigurationError::AgentConfigurationError(Kind kind, const QString& detail)
-    : QuorvaneError(messageFor(kind, detail)), kind_(kind), detail_(detail) {}
+AgentConfigurationError::AgentConfigurationError(Kind kind, const QString& detail,
+                                                 UnsafeFile unsafeFile)
+    : QuorvaneError(messageFor(kind, detail, unsafeFile)),
+      kind_(kind),
+      detail_(detail),
+      unsafeFile_(unsafeFile) {}
 
 AgentConfigurationError AgentConfigurationError::malformedConfiguration(const QString& detail) {
     return {Kind::malformedConfiguration, detail};
@@ -59,8 +89,8 @@ AgentConfigurationError AgentConfigurationError::workspaceAccessDenied() {
     return {Kind::workspaceAccessDenied, QString()};
 }
 
-AgentConfigurationError AgentConfigurationError::unsafeConfigurationFile() {
-    return {Kind::unsafeConfigurationFile, QString()};
+AgentConfigurationError AgentConfigurationError::unsafeConfigurationFile(UnsafeFile found) {
+    return {Kind::unsafeConfigurationFile, QString(), found};
 }
 
 AgentConfigurationError AgentConfigurationError::configurationTooLarge() {

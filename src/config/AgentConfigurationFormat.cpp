@@ -81,10 +81,15 @@ private:
         if (paths_.contains(id)) {
             throwMalformed(QStringLiteral("workspace.%1 повторяется").arg(id));
         }
-        if (ConfigurationText::isUnusablePath(value)) {
+        // "/a/ /" would be stored as "/a/ ", which the next save writes and the next read
+        // trims to "/a": a path the file cannot give back unchanged is refused.
+        const QString path = ConfigurationText::isUnusablePath(value)
+                                 ? QString()
+                                 : ConfigurationText::standardizedPath(value);
+        if (!ConfigurationText::survivesConfigurationFile(path)) {
             throwMalformed(QStringLiteral("путь workspace.%1 некорректен").arg(id));
         }
-        paths_.insert(id, ConfigurationText::standardizedPath(value));
+        paths_.insert(id, path);
     }
 
     void readWriteFlag(const QString& id, QStringView value) {

@@ -10,6 +10,7 @@
 
 #include "config/AgentConfigurationError.h"
 #include "config/AgentContract.h"
+#include "config/ConfigurationText.h"
 #include "config/FileDescriptor.h"
 #include "config/PosixError.h"
 #include "config/PrivateFiles.h"
@@ -28,10 +29,47 @@ FileDescriptor openForReading(const QString& fileURL) {
                                  O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
 }
 
-bool isRefusedSpecialFile(int openError) {
-    // ELOOP: the last component is a symbolic link. ENXIO: a socket or a device without a
-    // driver, which cannot be opened at all.
-    return openError == ELOOP || openError == ENXIO;
+using UnsafeFile = AgentConfigurationError::UnsafeFile;
+
+UnsafeFile unsafeFileOfType(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFLNK:
+            return UnsafeFile::symbolicLink;
+        case S_IFDIR:
+            return UnsafeFile::folder;
+        case S_IFIFO:
+            return UnsafeFile::fifo;
+        case S_IFSOCK:
+            return UnsafeFile::socket;
+        case S_IFCHR:
+        case S_IFBLK:
+            return UnsafeFile::device;
+        default:
+            return UnsafeFile::otherFile;
+    }
+}
+
+// What is at the path instead of a regular file, or nothing when it is one or there is none.
+std::optional<UnsafeFile> unsafeFileAt(const QByteArray& path) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return ::stat(path.constData(), &status) == 0 ? UnsafeFile::symbolicLink
+                                                      : UnsafeFile::danglingLink;
+    }
+    return unsafeFileOfType(status.st_mode);
+}
+
+// ELOOP: the last component is a symbolic link. ENXIO: a socket or a device without a driver,
+// which cannot be opened at all. Either is told apart by looking at the path itself.
+std::optional<UnsafeFile> refusedSpecialFile(const QString& fileURL, int openError) {
+    if (openError != ELOOP && openError != ENXIO) {
+        return std::nullopt;
+    }
+    return unsafeFileAt(QFile::encodeName(fileURL))
+        .value_or(openError == ELOOP ? UnsafeFile::symbolicLink : UnsafeFile::otherFile);
 }
 
 QString decodeUtf8(const QByteArray& bytes) {
@@ -44,15 +82,21 @@ QString decodeUtf8(const QByteArray& bytes) {
     return text;
 }
 
-// Only a link to an existing file is refused: a dangling one is simply replaced by the rename.
-void rejectSymbolicLink(const QString& fileURL) {
-    const QByteArray path = QFile::encodeName(fileURL);
-    struct stat status {};
-    if (::stat(path.constData(), &status) != 0) {
-        return;
+// A dangling link is simply replaced by the rename; anything else that is no regular file is
+// refused rather than replaced or written through.
+void rejectUnsafeFile(const QString& fileURL) {
+    const std::optional<UnsafeFile> found = unsafeFileAt(QFile::encodeName(fileURL));
+    if (found && found != UnsafeFile::danglingLink) {
+        throw AgentConfigurationError::unsafeConfigurationFile(*found);
     }
-    if (::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        throw AgentConfigurationError::unsafeConfigurationFile();
+}
+
+// A path the file could not give back unchanged is never written.
+void rejectUnwritableRoots(const AgentConfiguration& configuration) {
+    for (const WorkspaceRootConfiguration& root : configuration.workspaceRoots) {
+        if (!ConfigurationText::survivesConfigurationFile(root.path)) {
+            throw AgentConfigurationError::invalidWorkspacePath();
+        }
     }
 }
 
@@ -86,8 +130,8 @@ AgentConfiguration AgentConfigurationStore::loadFile() const {
         if (openError == ENOENT) {
             return AgentConfiguration::empty();
         }
-        if (isRefusedSpecialFile(openError)) {
-            throw AgentConfigurationError::unsafeConfigurationFile();
+        if (const auto found = refusedSpecialFile(fileURL_, openError)) {
+            throw AgentConfigurationError::unsafeConfigurationFile(*found);
         }
         throw PosixError::fromCode(openError);
     }
@@ -96,7 +140,7 @@ AgentConfiguration AgentConfigurationStore::loadFile() const {
         PosixError::throwErrno();
     }
     if (!S_ISREG(status.st_mode)) {
-        throw AgentConfigurationError::unsafeConfigurationFile();
+        throw AgentConfigurationError::unsafeConfigurationFile(unsafeFileOfType(status.st_mode));
     }
     if (status.st_size > maximumFileSize) {
         throw AgentConfigurationError::configurationTooLarge();
@@ -111,8 +155,9 @@ AgentConfiguration AgentConfigurationStore::loadFile() const {
 }
 
 void AgentConfigurationStore::save(const AgentConfiguration& configuration) const {
+    rejectUnwritableRoots(configuration);
     PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(fileURL_));
-    rejectSymbolicLink(fileURL_);
+    rejectUnsafeFile(fileURL_);
     PrivateFiles::replaceAtomically(fileURL_, serialize(configuration).toUtf8(),
                                     temporaryFilePrefix);
 }

@@ -43,12 +43,6 @@ QString resolvedHomePath() {
     return resolvedPath(ConfigurationText::standardizedPath(QDir::homePath()));
 }
 
-// The file cannot keep white space at either end of a path, so such a path would come back
-// from the file naming another folder.
-bool survivesConfigurationFile(const QString& path) {
-    return ConfigurationText::trimmedSpaces(path).size() == path.size();
-}
-
 // Closes the directory stream on every exit of the probe.
 class DirectoryStream {
 public:
@@ -102,8 +96,8 @@ QString AgentConfigurationStore::validateWorkspaceID(const QString& text) {
     return *std::move(id);
 }
 
-QString AgentConfigurationStore::validateWorkspacePath(const QString& text) {
-    const QStringView path = ConfigurationText::trimmedSpacesAndLineBreaks(text);
+// The path is taken exactly as chosen: trimming "…/Project " would bind the sibling "…/Project".
+QString AgentConfigurationStore::validateWorkspacePath(const QString& path) {
     if (ConfigurationText::isUnusablePath(path)) {
         throw AgentConfigurationError::invalidWorkspacePath();
     }
@@ -112,7 +106,7 @@ QString AgentConfigurationStore::validateWorkspacePath(const QString& text) {
     if (resolved == u"/" || resolved == resolvedHomePath()) {
         throw AgentConfigurationError::rootTooBroad();
     }
-    if (!QFileInfo(standard).isDir() || !survivesConfigurationFile(standard)) {
+    if (!QFileInfo(standard).isDir() || !ConfigurationText::survivesConfigurationFile(standard)) {
         throw AgentConfigurationError::invalidWorkspacePath();
     }
     return standard;

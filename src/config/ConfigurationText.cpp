@@ -80,6 +80,11 @@ bool isUnusablePath(QStringView path) {
            path.contains(QChar(u'\0'));
 }
 
+bool survivesConfigurationFile(QStringView standardizedPath) {
+    return !isUnusablePath(standardizedPath) &&
+           trimmedSpaces(standardizedPath).size() == standardizedPath.size();
+}
+
 QString standardizedPath(QStringView absolutePath) {
     QList<QStringView> components;
     for (QStringView component : absolutePath.split(QLatin1Char('/'))) {

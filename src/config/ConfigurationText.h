@@ -21,5 +21,8 @@ bool isUnusablePath(QStringView path);
 // An absolute path with "." and empty components dropped and ".." resolved lexically;
 // "/" stays "/", anything else carries no trailing slash.
 QString standardizedPath(QStringView absolutePath);
+// A usable standardised path that the file gives back unchanged: values are trimmed when read,
+// so one ending in white space would come back naming another folder.
+bool survivesConfigurationFile(QStringView standardizedPath);
 
 }  // namespace quorvane::ConfigurationText

@@ -11,6 +11,9 @@ class FileDescriptor {
 public:
     explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
     ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : descriptor_(other.descriptor_) {
+        other.descriptor_ = -1;
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 

@@ -4,8 +4,11 @@
 
 namespace quorvane::PosixError {
 
-// A POSIX failure with the platform's text for the code as its message; 0 (the code is not
-// known) becomes EIO.
+// Errno codes whose messages are plain Russian for the common causes (a full disk, missing
+// rights, a read-only disk) and the platform's text for the rest.
+const std::error_category& category();
+
+// A POSIX failure in category(); 0 (the code is not known) becomes EIO.
 std::system_error fromCode(int code);
 [[noreturn]] void throwErrno();
 

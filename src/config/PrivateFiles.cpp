@@ -1,12 +1,15 @@
 #include "config/PrivateFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QUuid>
 #include <cerrno>
+#include <ctime>
 
 #include "config/FileDescriptor.h"
 #include "config/PosixError.h"
@@ -17,6 +20,10 @@ namespace {
 
 constexpr mode_t privateDirectoryMode = 0700;
 constexpr mode_t privateFileMode = 0600;
+// A temporary file this old and unlocked was left by a save that never finished. The age
+// covers the moment between its exclusive creation and the writer taking the lock.
+constexpr time_t staleTemporaryAge = 60;
+constexpr QStringView temporarySuffix = u".tmp";
 
 void createDirectoryIfMissing(const QByteArray& path) {
     if (::mkdir(path.constData(), privateDirectoryMode) != 0 && errno != EEXIST) {
@@ -37,26 +44,62 @@ private:
     QByteArray path_;
 };
 
-QByteArray temporaryPathBeside(const QString& filePath, QStringView temporaryPrefix) {
-    const QString name = temporaryPrefix.toString() +
-                         QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
-                         QStringLiteral(".tmp");
-    return QFile::encodeName(directoryOf(filePath) + QLatin1Char('/') + name);
+QString temporaryName(QStringView temporaryPrefix) {
+    return temporaryPrefix.toString() +
+           QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+           temporarySuffix.toString();
 }
 
-void writePrivateFile(const QByteArray& path, QByteArrayView bytes) {
+bool isTemporaryName(QStringView name, QStringView temporaryPrefix) {
+    if (!name.startsWith(temporaryPrefix) || !name.endsWith(temporarySuffix)) {
+        return false;
+    }
+    const QStringView uuid = name.sliced(temporaryPrefix.size()).chopped(temporarySuffix.size());
+    return uuid.size() == 36 && !QUuid::fromString(uuid).isNull() &&
+           uuid == QUuid::fromString(uuid).toString(QUuid::WithoutBraces).toUpper();
+}
+
+// A leftover is ours (name, owner), a regular file, old, and no writer holds its lock.
+bool isAbandoned(int directory, const char* name) {
+    const FileDescriptor file(
+        ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!file.isValid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid() || std::time(nullptr) - status.st_mtime < staleTemporaryAge) {
+        return false;
+    }
+    return ::flock(file.get(), LOCK_EX | LOCK_NB) == 0;
+}
+
+void removeAbandonedTemporaryFiles(const QString& directory, QStringView temporaryPrefix) {
+    DIR* stream = ::opendir(QFile::encodeName(directory).constData());
+    if (stream == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(stream)) {
+        if (isTemporaryName(QFile::decodeName(entry->d_name), temporaryPrefix) &&
+            isAbandoned(::dirfd(stream), entry->d_name)) {
+            ::unlinkat(::dirfd(stream), entry->d_name, 0);
+        }
+    }
+    ::closedir(stream);
+}
+
+// Created exclusively and locked at once; the lock lasts until the caller closes the file.
+FileDescriptor createLockedPrivateFile(const QByteArray& path) {
     FileDescriptor file(::open(
         path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, privateFileMode));
     if (!file.isValid()) {
+        PosixError::throwErrno();
+    }
+    if (::flock(file.get(), LOCK_EX) != 0) {
         PosixError::throwErrno();
     }
     // The process umask may have narrowed the mode given to open.
     if (::fchmod(file.get(), privateFileMode) != 0) {
         PosixError::throwErrno();
     }
-    file.writeAll(bytes);
-    file.synchronize();
-    file.close();
+    return file;
 }
 
 // Makes the rename durable; a directory that cannot be flushed still holds the new file.
@@ -78,25 +121,47 @@ QString directoryOf(const QString& filePath) {
     return slash == 0 ? QStringLiteral("/") : filePath.first(slash);
 }
 
-void createPrivateDirectory(const QString& directory) {
+void createMissingDirectories(const QString& directory) {
     const QByteArray path = QFile::encodeName(directory);
     for (qsizetype slash = path.indexOf('/', 1); slash > 0; slash = path.indexOf('/', slash + 1)) {
         createDirectoryIfMissing(path.first(slash));
     }
     createDirectoryIfMissing(path);
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0) {
+        PosixError::throwErrno();
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        throw PosixError::fromCode(ENOTDIR);
+    }
+}
+
+void createPrivateDirectory(const QString& directory) {
+    createMissingDirectories(directory);
+    const QByteArray path = QFile::encodeName(directory);
+    struct stat status {};
+    if (::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
+        return;
+    }
     if (::chmod(path.constData(), privateDirectoryMode) != 0) {
         throw PosixError::fromCode(EACCES);
     }
 }
 
 void replaceAtomically(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix) {
-    const QByteArray temporaryPath = temporaryPathBeside(filePath, temporaryPrefix);
+    const QString directory = directoryOf(filePath);
+    removeAbandonedTemporaryFiles(directory, temporaryPrefix);
+    const QByteArray temporaryPath =
+        QFile::encodeName(directory + QLatin1Char('/') + temporaryName(temporaryPrefix));
     const TemporaryPathRemover remover(temporaryPath);
-    writePrivateFile(temporaryPath, bytes);
+    FileDescriptor file = createLockedPrivateFile(temporaryPath);
+    file.writeAll(bytes);
+    file.synchronize();
     if (::rename(temporaryPath.constData(), QFile::encodeName(filePath).constData()) != 0) {
         PosixError::throwErrno();
     }
-    synchronizeDirectory(directoryOf(filePath));
+    file.close();
+    synchronizeDirectory(directory);
 }
 
 }  // namespace quorvane::PrivateFiles

@@ -11,13 +11,20 @@ namespace quorvane::PrivateFiles {
 // bare file name.
 QString directoryOf(const QString& filePath);
 
-// Creates the directory and its missing parents with mode 0700 and then sets the directory's
-// own mode to 0700; failing to set it is EACCES.
+// Creates the missing folders of the path with mode 0700; folders that exist keep their mode.
+// Throws ENOTDIR when something other than a folder (or a link to one) stands at the path.
+void createMissingDirectories(const QString& directory);
+
+// The program's own private folder: created like createMissingDirectories, then set to 0700;
+// failing to set it is EACCES. Only a real folder is changed: a symbolic link to a folder
+// (the user's choice) keeps its target's mode.
 void createPrivateDirectory(const QString& directory);
 
 // Replaces filePath with bytes: a temporary file "<temporaryPrefix><UUID>.tmp" of mode 0600
-// in the same directory is written, flushed to disk and renamed onto filePath, then the
-// directory is flushed. The temporary file never outlives the call, whatever happens.
+// in the same directory is written under an exclusive lock, flushed to disk and renamed onto
+// filePath, then the directory is flushed. The temporary file never outlives the call, whatever
+// happens; those left by a killed process are removed by a later call once they are unlocked
+// and a minute old.
 void replaceAtomically(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix);
 
 }  // namespace quorvane::PrivateFiles

@@ -10,20 +10,31 @@ namespace quorvane {
 
 namespace {
 
-// The write end of the pipe, the only thing the handler touches.
+// The write end of the pipe and the stop deadline, the only things the handlers touch.
 volatile std::sig_atomic_t signalWriteEnd = -1;
+volatile std::sig_atomic_t stopDeadlineSeconds = 0;
+volatile std::sig_atomic_t stopDeadlineArmed = 0;
 
 void forwardSignal(int signalNumber) {
     const int savedErrno = errno;
     const auto byte = static_cast<unsigned char>(signalNumber);
     // A full pipe already holds a pending quit; losing this byte changes nothing.
     [[maybe_unused]] const auto written = ::write(signalWriteEnd, &byte, 1);
+    if (stopDeadlineSeconds > 0 && stopDeadlineArmed == 0) {
+        stopDeadlineArmed = 1;
+        ::alarm(unsigned(stopDeadlineSeconds));
+    }
     errno = savedErrno;
+}
+
+void stopNow(int) {
+    ::_exit(0);
 }
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
+TerminationSignals::TerminationSignals(QObject* parent, std::chrono::seconds stopDeadline)
+    : QObject(parent), hasStopDeadline_(stopDeadline.count() > 0) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::system_error(errno, std::generic_category(),
@@ -35,7 +46,12 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     struct sigaction action = {};
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Without a deadline, calls resume after the handler; with one, they return EINTR so that
+    // nothing the main thread waits on can outlast the signal.
+    action.sa_flags = hasStopDeadline_ ? 0 : SA_RESTART;
+    if (hasStopDeadline_) {
+        setStopDeadline(stopDeadline);
+    }
     for (std::size_t index = 0; index < std::size(handledSignals); ++index) {
         if (::sigaction(handledSignals[index], &action, &previous_[index]) != 0) {
             const int error = errno;
@@ -60,6 +76,22 @@ void TerminationSignals::restoreHandlers(std::size_t count) {
     for (std::size_t index = 0; index < count; ++index) {
         ::sigaction(handledSignals[index], &previous_[index], nullptr);
     }
+    // Past the orderly stop the deadline has no more work; a pending alarm must not kill the
+    // process once the previous action is back.
+    if (hasStopDeadline_) {
+        ::alarm(0);
+        stopDeadlineSeconds = 0;
+        ::sigaction(SIGALRM, &previousAlarm_, nullptr);
+    }
+}
+
+void TerminationSignals::setStopDeadline(std::chrono::seconds stopDeadline) {
+    stopDeadlineSeconds = std::sig_atomic_t(stopDeadline.count());
+    stopDeadlineArmed = 0;
+    struct sigaction action = {};
+    action.sa_handler = stopNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, &previousAlarm_);
 }
 
 void TerminationSignals::closePipe() {

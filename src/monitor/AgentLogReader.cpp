@@ -62,13 +62,10 @@ QByteArrayView withoutCutOffCharacter(QByteArrayView bytes) {
     return bytes;
 }
 
-std::optional<QString> decodeStrictly(QByteArrayView bytes) {
+// One bad byte must not hide the log: it reads as U+FFFD and every line stays.
+QString decodeLeniently(QByteArrayView bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return std::nullopt;
-    }
-    return text;
+    return decoder.decode(bytes);
 }
 
 // The window's text, starting with a whole line and ending with a whole character.
@@ -84,7 +81,7 @@ std::optional<QString> readWindow(const QString& path) {
         return std::nullopt;
     }
     const qsizetype textStart = windowStart == 0 ? 0 : firstWholeLine(*bytes, behind);
-    return decodeStrictly(withoutCutOffCharacter(QByteArrayView(*bytes).sliced(textStart)));
+    return decodeLeniently(withoutCutOffCharacter(QByteArrayView(*bytes).sliced(textStart)));
 }
 
 }  // namespace

@@ -11,8 +11,10 @@ namespace quorvane {
 
 std::optional<ReadOnlyFile> ReadOnlyFile::openRegular(const QString& path) {
     // O_NONBLOCK: opening a FIFO without a writer must not wait; it is refused below anyway.
-    const int descriptor =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // O_NOFOLLOW: a link put in the agent's place must not show another file (/etc/shadow to
+    // a panel run as root); O_NOCTTY: nor may a terminal become the controlling one.
+    const int descriptor = ::open(QFile::encodeName(path).constData(),
+                                  O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (descriptor < 0) {
         return std::nullopt;
     }

@@ -7,8 +7,8 @@
 namespace quorvane {
 
 // A regular file opened for reading by the readers of the agent's files. Anything else at the
-// path (a FIFO, a device, a folder) is refused before a byte is read, so a reader on the main
-// thread can never wait on it.
+// path (a symbolic link, a FIFO, a device, a folder) is refused before a byte is read, so a
+// reader on the main thread can never wait on it nor be led to another file.
 class ReadOnlyFile {
 public:
     static std::optional<ReadOnlyFile> openRegular(const QString& path);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -190,6 +191,15 @@ private:
         QCOMPARE(settledStatus(), QString(AgentContract::statusRunning));
     }
 
+    void stopWithin(int milliseconds) {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(agent_.processId()), SIGTERM);
+        QVERIFY(agent_.waitForFinished(10'000));
+        QVERIFY2(clock.elapsed() < milliseconds, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(agent_.exitCode(), 0);
+    }
+
     void stopAgent(int signal) {
         ::kill(pid_t(agent_.processId()), signal);
         QVERIFY(agent_.waitForFinished(10'000));
@@ -332,7 +342,8 @@ private Q_SLOTS:
             QVERIFY(panels.back()->isConnected());
         }
         panels.front().reset();  // a panel that quits does not disturb the others
-        QTest::qWait(200);
+        QTRY_VERIFY(
+            logLines().last().endsWith(QStringLiteral("Панель отключилась (подключений: 2)")));
         for (std::size_t index = 1; index < panels.size(); ++index) {
             QVERIFY(panels[index]->isOpen());
         }
@@ -343,6 +354,45 @@ private Q_SLOTS:
         }
         QVERIFY(!QFileInfo::exists(socket));
         QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+    }
+
+    // Whatever stands at one of its paths, the agent neither waits on it nor outlives SIGTERM.
+    void stopsPromptlyWithAFifoAtItsPath_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("configuration")
+            << QString(AgentContract::configurationFile) << QString(AgentContract::statusError);
+        QTest::newRow("health file")
+            << QString(AgentContract::healthFile) << QString(AgentContract::statusRunning);
+        QTest::newRow("log") << QString(AgentContract::logFile)
+                             << QString(AgentContract::statusRunning);
+        QTest::newRow("GUI socket")
+            << QString(AgentContract::guiSocket) << QString(AgentContract::statusError);
+    }
+
+    void stopsPromptlyWithAFifoAtItsPath() {
+        QFETCH(QString, path);
+        QFETCH(QString, status);
+        const QString folder = makeFolder(QStringLiteral("docs"));
+        if (path != QString(AgentContract::configurationFile)) {
+            writeConfiguration("workspace." + rootID.toUtf8() + "=" + folder.toUtf8() + "\n");
+        }
+        const QString fifo = home_->filePath(path);
+        QVERIFY(QDir().mkpath(QFileInfo(fifo).path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        startAgent(writePanel("printf '%s' '" + token + "'"));
+        QCOMPARE(settledStatus(), status);
+        stopWithin(1500);
+    }
+
+    // Busy before its event loop runs (here the token helper never answers), the agent still
+    // stops on SIGTERM.
+    void stopsWhileItsStartUpWaits() {
+        writeConfiguration("workspace." + rootID.toUtf8() + "=/tmp\n");
+        startAgent(writePanel("exec sleep 60"));
+        QTRY_COMPARE(health().value_or(AgentHealthSnapshot{}).status,
+                     QString(AgentContract::statusStarting));
+        stopWithin(1500);
     }
 
     // Out of descriptors, the agent neither spins on its listener nor loses the waiting panel.

@@ -181,6 +181,13 @@ private Q_SLOTS:
         QTest::newRow("NUL in path")
             << QStringLiteral("workspace.%1=/a").arg(idA) + QChar(u'\0') + QStringLiteral("b")
             << QStringLiteral("путь workspace.%1 некорректен").arg(idA);
+        // Written back as "/a/ ", this would read as "/a": another folder.
+        QTest::newRow("ends in a space once standardised")
+            << QStringLiteral("workspace.%1=/a/ /").arg(idA)
+            << QStringLiteral("путь workspace.%1 некорректен").arg(idA);
+        QTest::newRow("ends in a Unicode space once standardised")
+            << QStringLiteral("workspace.%1=/a/\u3000/b/..").arg(idA)
+            << QStringLiteral("путь workspace.%1 некорректен").arg(idA);
         QTest::newRow("second write flag")
             << QStringLiteral("workspace.%1.write=true\nworkspace.%2.write=true")
                    .arg(idA, idA.toUpper())
@@ -248,7 +255,8 @@ private Q_SLOTS:
         }
     }
 
-    // Arbitrary text either parses or fails with the configuration error, never otherwise.
+    // Arbitrary text either parses or fails with the configuration error, never otherwise, and
+    // what parses is written back to the same roots.
     void survivesArbitraryText() {
         QRandomGenerator random(7);
         static const QString pieces[] = {QStringLiteral("workspace."), idA,
@@ -257,6 +265,7 @@ private Q_SLOTS:
                                          QStringLiteral("/a"),         QStringLiteral("\n"),
                                          QStringLiteral("\r"),         QStringLiteral("#"),
                                          QStringLiteral(" "),          QStringLiteral("\u2028"),
+                                         QStringLiteral("/"),          QStringLiteral("/.."),
                                          QString(QChar(u'\0'))};
         for (int sample = 0; sample < 2000; ++sample) {
             QString text;
@@ -264,10 +273,15 @@ private Q_SLOTS:
             for (int i = 0; i < count; ++i) {
                 text += pieces[random.bounded(int(std::size(pieces)))];
             }
+            std::optional<AgentConfiguration> parsed;
             try {
-                AgentConfigurationStore::parse(text);
+                parsed = AgentConfigurationStore::parse(text);
             } catch (const AgentConfigurationError&) {
+                continue;
             }
+            const QString written = AgentConfigurationStore::serialize(*parsed);
+            QCOMPARE(AgentConfigurationStore::parse(written).workspaceRoots,
+                     parsed->workspaceRoots);
         }
     }
 };

@@ -17,6 +17,8 @@
 using namespace quorvane;
 using namespace quorvane::testing;
 using Kind = AgentConfigurationError::Kind;
+using UnsafeFile = AgentConfigurationError::UnsafeFile;
+Q_DECLARE_METATYPE(UnsafeFile)
 
 namespace {
 
@@ -125,14 +127,21 @@ private Q_SLOTS:
 
     void loadFileRefusesWhatIsNoRegularFile_data() {
         QTest::addColumn<QString>("kind");
-        for (const char* kind : {"link to a valid file", "dangling link", "directory", "FIFO",
-                                 "socket", "character device"}) {
-            QTest::newRow(kind) << QString::fromLatin1(kind);
-        }
+        QTest::addColumn<UnsafeFile>("found");
+        QTest::newRow("link to a valid file")
+            << QStringLiteral("link to a valid file") << UnsafeFile::symbolicLink;
+        QTest::newRow("dangling link")
+            << QStringLiteral("dangling link") << UnsafeFile::danglingLink;
+        QTest::newRow("directory") << QStringLiteral("directory") << UnsafeFile::folder;
+        QTest::newRow("FIFO") << QStringLiteral("FIFO") << UnsafeFile::fifo;
+        QTest::newRow("socket") << QStringLiteral("socket") << UnsafeFile::socket;
+        QTest::newRow("character device")
+            << QStringLiteral("character device") << UnsafeFile::device;
     }
 
     void loadFileRefusesWhatIsNoRegularFile() {
         QFETCH(QString, kind);
+        QFETCH(UnsafeFile, found);
         QVERIFY(QDir().mkpath(directory_));
         const QString target = directory_ + QStringLiteral("/target.conf");
         const QByteArray targetText = rootsText({{idA, QStringLiteral("/srv"), false}}).toUtf8();
@@ -142,8 +151,12 @@ private Q_SLOTS:
 
         const auto error = configurationErrorOf([this] { store().loadFile(); });
         QVERIFY(error);
-        QCOMPARE(error->kind(), Kind::unsafeConfigurationFile);
+        QCOMPARE(*error, AgentConfigurationError::unsafeConfigurationFile(found));
         QCOMPARE(linkStatus(fileURL_).st_mode & S_IFMT, type);
+        if (found != UnsafeFile::danglingLink) {  // a save replaces only a dangling link
+            QCOMPARE(configurationErrorOf([this] { store().save(AgentConfiguration::empty()); }),
+                     error);
+        }
         QCOMPARE(readFile(target), targetText);
     }
 
@@ -170,18 +183,29 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(target));
     }
 
-    void saveOntoADirectoryFailsWithItsErrnoAndLeavesNoTemporaryFile() {
-        QVERIFY(QDir().mkpath(fileURL_));
-        try {
-            store().save(AgentConfiguration::empty());
-            QFAIL("saved onto a directory");
-        } catch (const std::system_error& error) {
-            QCOMPARE(error.code().value(), EISDIR);
-            QCOMPARE(QString::fromUtf8(error.what()),
-                     QString::fromStdString(std::generic_category().message(EISDIR)));
+    // A folder name carrying a line break would be cut into two lines by the file.
+    void upsertRefusesAFolderNameWithALineBreak_data() {
+        QTest::addColumn<QString>("name");
+        const char16_t breaks[] = {u'\n', u'\r', u'\v', u'\f', u'\u0085', u'\u2028', u'\u2029'};
+        for (const char16_t lineBreak : breaks) {
+            QTest::addRow("U+%04X inside", unsigned(lineBreak))
+                << QStringLiteral("a") + QChar(lineBreak) + QStringLiteral("b");
+            QTest::addRow("U+%04X at the end", unsigned(lineBreak))
+                << QStringLiteral("a") + QChar(lineBreak);
         }
-        QCOMPARE(QDir(directory_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{QStringLiteral("quorvane-agent.conf")});
+    }
+
+    void upsertRefusesAFolderNameWithALineBreak() {
+        QFETCH(QString, name);
+        const QString folder = home_ + QStringLiteral("/work/") + name;
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(configurationErrorOf([&] { store().upsertWorkspace(idA, folder, false); }),
+                 AgentConfigurationError::invalidWorkspacePath());
+        QCOMPARE(configurationErrorOf([&] {
+                     store().save({std::nullopt, {{idA, folder, false}}});
+                 }),
+                 AgentConfigurationError::invalidWorkspacePath());
+        QVERIFY(!QFile::exists(fileURL_));
     }
 
     void saveFailsWithEACCESWhenTheDirectoryModeCannotBeSet() {

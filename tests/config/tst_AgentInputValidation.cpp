@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <system_error>
 
 #include "ConfigurationTestSupport.h"
 #include "UnprivilegedChild.h"
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
+#include "config/PosixError.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -54,6 +57,8 @@ private Q_SLOTS:
         home_ = scratch_.filePath(QStringLiteral("home"));
         QVERIFY(QDir().mkpath(home_ + QStringLiteral("/inside/deeper")));
         QVERIFY(QDir().mkpath(home_ + QStringLiteral("/trailing ")));
+        QVERIFY(QDir().mkpath(home_ + QStringLiteral("/inside ")));
+        QVERIFY(QDir().mkpath(home_ + QStringLiteral("/inside/ ")));
         QVERIFY(QDir().mkpath(home_ + QStringLiteral("/with\nbreak")));
         QVERIFY(QFile::link(home_, scratch_.filePath(QStringLiteral("link-to-home"))));
         QVERIFY(QFile::link(home_ + QStringLiteral("/inside"),
@@ -88,9 +93,30 @@ private Q_SLOTS:
         QTest::newRow("workspaceAccessDenied")
             << AgentConfigurationError::workspaceAccessDenied()
             << QStringLiteral("Нет доступа к папке в выбранном режиме. Проверьте права на папку.");
-        QTest::newRow("unsafeConfigurationFile")
-            << AgentConfigurationError::unsafeConfigurationFile()
-            << QStringLiteral("Файл конфигурации не должен быть символической ссылкой.");
+        using UnsafeFile = AgentConfigurationError::UnsafeFile;
+        const std::pair<UnsafeFile, QString> unsafeFiles[] = {
+            {UnsafeFile::symbolicLink,
+             QStringLiteral("Файл конфигурации не должен быть символической ссылкой.")},
+            {UnsafeFile::danglingLink,
+             QStringLiteral(
+                 "Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её.")},
+            {UnsafeFile::folder,
+             QStringLiteral(
+                 "Вместо файла конфигурации находится папка. Переименуйте или удалите её.")},
+            {UnsafeFile::fifo,
+             QStringLiteral(
+                 "Вместо файла конфигурации находится именованный канал (FIFO). Удалите его.")},
+            {UnsafeFile::socket,
+             QStringLiteral("Вместо файла конфигурации находится сокет. Удалите его.")},
+            {UnsafeFile::device,
+             QStringLiteral("Вместо файла конфигурации находится файл устройства. Удалите его.")},
+            {UnsafeFile::otherFile,
+             QStringLiteral("Файл конфигурации должен быть обычным файлом.")},
+        };
+        for (const auto& [found, message] : unsafeFiles) {
+            QTest::addRow("unsafeConfigurationFile %d", int(found))
+                << AgentConfigurationError::unsafeConfigurationFile(found) << message;
+        }
         QTest::newRow("configurationTooLarge")
             << AgentConfigurationError::configurationTooLarge()
             << QStringLiteral("Файл конфигурации превышает допустимый размер.");
@@ -101,6 +127,39 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QCOMPARE(QString::fromUtf8(error.what()), message);
         QCOMPARE(error.message(), message);
+    }
+
+    // The causes a user can act on read in Russian; other codes keep the platform's text.
+    void posixErrorMessages_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("ENOSPC") << ENOSPC
+                                << QStringLiteral(
+                                       "На диске не осталось места. Освободите место и повторите.");
+        QTest::newRow("EDQUOT") << EDQUOT
+                                << QStringLiteral(
+                                       "Исчерпана дисковая квота пользователя. "
+                                       "Освободите место и повторите.");
+        QTest::newRow("EACCES") << EACCES << QStringLiteral("Нет прав доступа к файлу или папке.");
+        QTest::newRow("EPERM") << EPERM
+                               << QStringLiteral(
+                                      "Система не разрешила эту операцию с файлом или папкой.");
+        QTest::newRow("EROFS") << EROFS << QStringLiteral("Диск доступен только для чтения.");
+        QTest::newRow("ENOTDIR") << ENOTDIR
+                                 << QStringLiteral("Часть пути к файлу не является папкой.");
+        QTest::newRow("EIO") << EIO << QStringLiteral("Ошибка ввода-вывода при обращении к диску.");
+        QTest::newRow("unknown code is EIO")
+            << 0 << QStringLiteral("Ошибка ввода-вывода при обращении к диску.");
+        QTest::newRow("other codes keep the platform's text")
+            << EXDEV << QString::fromStdString(std::generic_category().message(EXDEV));
+    }
+
+    void posixErrorMessages() {
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        const std::system_error error = PosixError::fromCode(code);
+        QCOMPARE(QString::fromUtf8(error.what()), message);
+        QVERIFY(error.code() == std::errc(code != 0 ? code : EIO));
     }
 
     void validateToken_data() {
@@ -180,9 +239,8 @@ private Q_SLOTS:
             << QStringLiteral("SCRATCH/link-to-root/") << tooBroad;
         QTest::newRow("inside home")
             << QStringLiteral("HOME/inside") << QStringLiteral("ok:HOME/inside");
-        QTest::newRow("trimmed and standardised")
-            << QStringLiteral(" HOME/./inside/../inside//deeper/\n")
-            << QStringLiteral("ok:HOME/inside/deeper");
+        QTest::newRow("standardised") << QStringLiteral("HOME/./inside/../inside//deeper/")
+                                      << QStringLiteral("ok:HOME/inside/deeper");
         QTest::newRow("link kept as chosen") << QStringLiteral("SCRATCH/link-to-inside")
                                              << QStringLiteral("ok:SCRATCH/link-to-inside");
         QTest::newRow("parent of home")
@@ -191,7 +249,13 @@ private Q_SLOTS:
         QTest::newRow("nothing there") << QStringLiteral("HOME/missing") << invalid;
         QTest::newRow("relative, though it exists") << QStringLiteral("inside") << invalid;
         QTest::newRow("leading tilde") << QStringLiteral("~/inside") << invalid;
-        QTest::newRow("empty") << QStringLiteral(" \n") << invalid;
+        QTest::newRow("empty") << QString() << invalid;
+        // Taken as chosen: trimming would bind the sibling "inside" or the parent instead.
+        QTest::newRow("leading space is not trimmed") << QStringLiteral(" HOME/inside") << invalid;
+        QTest::newRow("final line break is not trimmed")
+            << QStringLiteral("HOME/inside\n") << invalid;
+        QTest::newRow("folder name ending in a space") << QStringLiteral("HOME/inside ") << invalid;
+        QTest::newRow("folder named by a space") << QStringLiteral("HOME/inside/ ") << invalid;
         QTest::newRow("line break inside") << QStringLiteral("HOME/with\nbreak") << invalid;
         QTest::newRow("NUL inside") << QStringLiteral("HOME/inside") + QChar(u'\0') << invalid;
         // The file trims values, so this folder would come back as "HOME/trailing".

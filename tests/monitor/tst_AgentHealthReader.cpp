@@ -13,7 +13,7 @@ using OptionalSnapshot = std::optional<AgentHealthSnapshot>;
 Q_DECLARE_METATYPE(OptionalSnapshot)
 
 namespace {
-enum class Entry { none, file, directory, fifo };
+enum class Entry { none, file, directory, fifo, link };
 }
 Q_DECLARE_METATYPE(Entry)
 
@@ -90,6 +90,9 @@ private Q_SLOTS:
             << Entry::file << QByteArray(R"([{"version":"1","status":"running"}])") << absent;
         QTest::newRow("a directory at the path") << Entry::directory << QByteArray() << absent;
         QTest::newRow("a FIFO at the path does not block") << Entry::fifo << QByteArray() << absent;
+        QTest::newRow("a link to a valid file")
+            << Entry::link << QByteArray(R"({"version":"1","status":"running","updated_at":"x"})")
+            << absent;
     }
 
     void readSnapshot() {
@@ -115,6 +118,13 @@ private Q_SLOTS:
             case Entry::fifo:
                 QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
                 break;
+            case Entry::link: {
+                QFile target(folder.filePath(QStringLiteral("elsewhere.json")));
+                QVERIFY(target.open(QIODevice::WriteOnly));
+                QCOMPARE(target.write(content), content.size());
+                QVERIFY(target.link(path));
+                break;
+            }
         }
 
         QCOMPARE(AgentHealthReader(path).readSnapshot(), expected);

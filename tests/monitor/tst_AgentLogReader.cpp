@@ -84,8 +84,8 @@ class TestAgentLogReader : public QObject {
 private:
     QTemporaryDir folder_;
 
-    QString writeLog(const QByteArray& content) {
-        const QString path = folder_.filePath(QStringLiteral("agent.log"));
+    QString writeLog(const QByteArray& content, const QString& name = QStringLiteral("agent.log")) {
+        const QString path = folder_.filePath(name);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             file.write(content) != content.size()) {
@@ -146,7 +146,10 @@ private Q_SLOTS:
         QTest::newRow("CR LF is one break")
             << QByteArray("a\r\nb\r\n") << 300
             << QStringList{QStringLiteral("a"), QStringLiteral("b")};
-        QTest::newRow("not UTF-8") << QByteArray("ok\n\xE9t\xE9\nok\n") << 300 << QStringList();
+        QTest::newRow("bad bytes read as U+FFFD, every line stays")
+            << QByteArray("ok\n\xE9t\xE9\nok\n") << 300
+            << QStringList{QStringLiteral("ok"), QStringLiteral("\uFFFDt\uFFFD"),
+                           QStringLiteral("ok")};
         QTest::newRow("an append stopped inside a character")
             << QByteArray("первая\nвтор\xD0") << 300
             << QStringList{QStringLiteral("первая"), QStringLiteral("втор")};
@@ -164,6 +167,7 @@ private Q_SLOTS:
         QTest::newRow("no file") << QStringLiteral("none");
         QTest::newRow("a directory") << QStringLiteral("directory");
         QTest::newRow("a FIFO does not block") << QStringLiteral("fifo");
+        QTest::newRow("a link to a readable log") << QStringLiteral("link");
     }
 
     void unreadablePaths() {
@@ -173,9 +177,12 @@ private Q_SLOTS:
             QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("agent.log")));
         } else if (kind == QStringLiteral("fifo")) {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == QStringLiteral("link")) {
+            QVERIFY(QFile::link(writeLog("secret\n", QStringLiteral("other.log")), path));
         }
         QCOMPARE(AgentLogReader(path).readRecentLines(300), QStringList());
         QDir(folder_.path()).rmdir(QStringLiteral("agent.log"));
+        QFile::remove(path);
     }
 
     // Only lines that begin inside the last windowSize bytes are returned, whatever byte the
