@@ -358,26 +358,26 @@ private Q_SLOTS:
 
     // Whatever stands at one of its paths, the agent neither waits on it nor outlives SIGTERM.
     void stopsPromptlyWithAFifoAtItsPath_data() {
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("pathIndex");
         QTest::addColumn<QString>("status");
-        QTest::newRow("configuration")
-            << QString(AgentContract::configurationFile) << QString(AgentContract::statusError);
-        QTest::newRow("health file")
-            << QString(AgentContract::healthFile) << QString(AgentContract::statusRunning);
-        QTest::newRow("log") << QString(AgentContract::logFile)
-                             << QString(AgentContract::statusRunning);
-        QTest::newRow("GUI socket")
-            << QString(AgentContract::guiSocket) << QString(AgentContract::statusError);
+        QTest::newRow("configuration") << 0 << QString(AgentContract::statusError);
+        QTest::newRow("health file") << 1 << QString(AgentContract::statusRunning);
+        QTest::newRow("log") << 2 << QString(AgentContract::statusRunning);
+        QTest::newRow("GUI socket") << 3 << QString(AgentContract::statusError);
     }
 
     void stopsPromptlyWithAFifoAtItsPath() {
-        QFETCH(QString, path);
+        QFETCH(int, pathIndex);
         QFETCH(QString, status);
+        // The locations depend on the XDG variables this fixture sets, so they are read here.
+        const QString paths[] = {AgentContract::configurationFilePath(),
+                                 AgentContract::healthFilePath(), AgentContract::logFilePath(),
+                                 AgentContract::guiSocketPath()};
+        const QString fifo = paths[pathIndex];
         const QString folder = makeFolder(QStringLiteral("docs"));
-        if (path != QString(AgentContract::configurationFile)) {
+        if (pathIndex != 0) {
             writeConfiguration("workspace." + rootID.toUtf8() + "=" + folder.toUtf8() + "\n");
         }
-        const QString fifo = home_->filePath(path);
         QVERIFY(QDir().mkpath(QFileInfo(fifo).path()));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         startAgent(writePanel("printf '%s' '" + token + "'"));
