@@ -114,6 +114,8 @@ public:
     Q_INVOKABLE void saveWorkspace();
     Q_INVOKABLE void removeWorkspace(const QString& rootID);
     Q_INVOKABLE void openLoginItemsSettings();
+    // Lifts the user's mask of the agent's service; the agent stays off.
+    Q_INVOKABLE void allowBackgroundStart();
 
     // The user's text for a failure of the service controller.
     static QString userFacingMessage(const std::exception_ptr& failure);
@@ -167,17 +169,28 @@ private:
     AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
     AgentServiceState waitingForService();
 
-    // start() of the controller; the handler runs on the main thread, at once when the
+    // Re-reads the registration; then() runs on the main thread once it is read, never after
+    // this object is gone.
+    void refreshService(std::function<void()> then);
+    void publishRefreshedState();
+    void removeLeftoverRegistrationOnce();
+    void finishLeftoverRemoval(std::exception_ptr failure);
+    // An operation of the controller; the handler runs on the main thread, at once when the
     // controller completes synchronously, never after this object is gone.
-    using StartHandler = void (AgentViewModel::*)(std::exception_ptr failure);
-    void startService(StartHandler handler);
-    std::exception_ptr unregisterService();
+    using ServiceTask = void (AgentServiceControlling::*)(AgentServiceControlling::Completion);
+    using TaskHandler = void (AgentViewModel::*)(std::exception_ptr failure);
+    void runServiceTask(ServiceTask task, TaskHandler handler);
     void finishSwitchOn(std::exception_ptr failure);
+    void finishStopAfterShutdown(std::exception_ptr failure);
     void finishPowerChange(std::exception_ptr failure);
     void publishRegistrationChange();
     void publishPowerFailure(std::exception_ptr failure);
     void applyConfigurationChange();
     void finishRestart(std::exception_ptr failure);
+    // Also the handler of the stop that follows a restart finished after shutdown().
+    void finishRestartFailure(std::exception_ptr failure);
+    void saveWorkspaceWhileRegistered();
+    void finishAllowingBackgroundStart(std::exception_ptr failure);
     // failure: nothing on success, else the failure's description.
     void finishTokenAuthorization(const std::optional<QString>& failure);
 
@@ -207,6 +220,8 @@ private:
     AgentViewModelEnvironment environment_;
     QLocale timestampLocale_;
     bool isShuttingDown_ = false;
+    bool isRefreshingService_ = false;
+    bool hasCheckedForLeftover_ = false;
     // When the current wait for the agent's confirmation began.
     std::optional<QDateTime> serviceStartBeganAt_;
 };

@@ -35,7 +35,7 @@ QString AgentStatusPresentation::detail() const {
             return QStringLiteral("Агент работает · состояние соединения — в журнале");
         case Kind::requiresApproval:
             return QStringLiteral(
-                "Разрешите Quorvane в разделе «Объекты входа» системных настроек");
+                "Фоновый запуск Quorvane запрещён: служба замаскирована в systemd");
         case Kind::unavailable:
             return QStringLiteral("В комплекте приложения не найден фоновый компонент");
     }
@@ -75,7 +75,7 @@ AgentStatusPresentation::ExtraButton AgentStatusPresentation::extraButton() cons
         case Kind::needsConfiguration:
             return ExtraButton::ConfigureConnection;
         case Kind::requiresApproval:
-            return ExtraButton::OpenLoginItemsSettings;
+            return ExtraButton::AllowBackgroundStart;
         default:
             return ExtraButton::NoExtraButton;
     }

@@ -102,12 +102,12 @@ Item {
             Button {
                 id: settingsLink
 
-                objectName: "agent.openLoginItemsSettings"
-                visible: presentation.extraButton === AgentStatusPresentation.OpenLoginItemsSettings
-                text: "Открыть системные настройки"
+                objectName: "agent.allowBackgroundStart"
+                visible: presentation.extraButton === AgentStatusPresentation.AllowBackgroundStart
+                text: "Разрешить фоновый запуск"
                 flat: true
                 padding: 0
-                onClicked: view.model.openLoginItemsSettings()
+                onClicked: view.model.allowBackgroundStart()
                 contentItem: Label {
                     text: settingsLink.text
                     font.pixelSize: TextStyles.body.pixelSize

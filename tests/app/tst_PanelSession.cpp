@@ -3,11 +3,14 @@
 // the bundled agent. An agent the panel switched on is stopped and its unit disabled when a
 // termination signal ends the panel, as when its window closes.
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QQuickItem>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
 
+#include "agent/AgentServiceController.h"
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelLifecycle.h"
 #include "monitor/AgentLogReader.h"
@@ -40,6 +43,27 @@ private Q_SLOTS:
         // The factory finds the bundled agent beside this test, in the build tree's prefix.
         QCOMPARE(AgentViewModelFactory::installPrefix(), qEnvironmentVariable("QUORVANE_PREFIX"));
         MainWindow::configureApplication();
+    }
+
+    // A panel that was killed left its agent running and enabled.
+    void leftoverAgentIsStoppedWhenThePanelStarts() {
+        const QString unitDirectory = AgentServiceController::defaultUserUnitDirectory();
+        QVERIFY(QDir().mkpath(unitDirectory));
+        QVERIFY(QFile::copy(qEnvironmentVariable("QUORVANE_PREFIX") +
+                                u"/lib/systemd/user/ru.quorvane.agent.service"_s,
+                            unitDirectory + u"/ru.quorvane.agent.service"_s));
+        systemctl({u"daemon-reload"_s});
+        systemctl({u"enable"_s, u"--now"_s, agentUnit()});
+        QTRY_VERIFY_WITH_TIMEOUT(agentProcessID() != 0, startLimitMs);
+
+        const auto model = AgentViewModelFactory::create();
+        model->refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !model->isChangingState() && systemctl({u"is-enabled"_s, agentUnit()}) == u"disabled"_s,
+            startLimitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(agentProcessID(), 0, startLimitMs);
+        QCOMPARE(model->serviceState(), AgentServiceState::stopped());
+        QVERIFY(model->logEntries().last().contains(u"оставшийся от прошлого запуска панели"_s));
     }
 
     void terminationSignalStopsTheAgentThePanelStarted_data() {

@@ -71,7 +71,7 @@ private Q_SLOTS:
         const QString off = QStringLiteral("Включить Quorvane Agent");
         const QString on = QStringLiteral("Выключить Quorvane Agent");
         const QString configure = QStringLiteral("agent.configureConnection");
-        const QString settings = QStringLiteral("agent.openLoginItemsSettings");
+        const QString allow = QStringLiteral("agent.allowBackgroundStart");
 
         QTest::newRow("needsConfiguration ignores the agent's text")
             << PanelScenario::reporting(QStringLiteral("needs_configuration"),
@@ -108,8 +108,8 @@ private Q_SLOTS:
                                  << SystemColors::green();
         QTest::newRow("requiresApproval")
             << withRegistration(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
-            << u"Разрешите Quorvane в разделе «Объекты входа» системных настроек"_s
-            << SystemColors::orange() << true << on << settings << SystemColors::green();
+            << u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s
+            << SystemColors::orange() << true << on << allow << SystemColors::green();
         QTest::newRow("unavailable cannot be switched")
             << withRegistration(AgentServiceState::unavailable()) << u"Служба недоступна"_s
             << u"В комплекте приложения не найден фоновый компонент"_s << SystemColors::red()
@@ -141,7 +141,7 @@ private Q_SLOTS:
         QVERIFY(panel.item(u"powerSymbol"_s)->isVisible());
         QVERIFY(!panel.item(u"spinner"_s)->isVisible());
         for (const QString& button :
-             {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
+             {u"agent.configureConnection"_s, u"agent.allowBackgroundStart"_s}) {
             QCOMPARE(panel.item(button)->isVisible(), button == extraButton);
         }
         if (!extraButton.isEmpty()) {
@@ -226,10 +226,11 @@ private Q_SLOTS:
         QVERIFY(!panel.sheetIsOpen());
     }
 
-    void settingsLinkOpensTheAutostartSettings() {
+    void approvalButtonLiftsTheMaskAndLeavesTheAgentOff() {
         PanelFixture panel(withRegistration(AgentServiceState::requiresApproval()));
-        panel.click(panel.item(u"agent.openLoginItemsSettings"_s));
-        QCOMPARE(panel.openedLoginItemsSettings(), 1);
+        panel.click(panel.item(u"agent.allowBackgroundStart"_s));
+        QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
+        QCOMPARE(panel.model().serviceState(), AgentServiceState::stopped());
     }
 
     void workspaceCardSummarisesTokenFoldersAndUser_data() {
