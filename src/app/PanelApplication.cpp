@@ -6,6 +6,7 @@
 
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelLifecycle.h"
+#include "app/SessionBusLoss.h"
 #include "ui/MainWindow.h"
 
 Q_LOGGING_CATEGORY(lcPanel, "quorvane.app")
@@ -17,6 +18,7 @@ int runPanel(int& argc, char** argv) {
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.quorvane.Panel"));
     MainWindow::configureApplication();
+    surviveSessionBusLoss();
     try {
         const auto model = AgentViewModelFactory::create();
         MainWindow mainWindow(*model);
