@@ -463,19 +463,19 @@ void AgentServiceController::startRegistered(Completion completion) {
         u"StartUnit"_s, {unitName(), u"replace"_s},
         [this, completion] { refreshThenComplete(completion); },
         [this, completion](std::exception_ptr failure) {
+            auto report = [this, completion, failure] {
+                refreshThenComplete(
+                    [completion, failure](std::exception_ptr) { completion(failure); });
+            };
             // A unit left enabled but not started would start at the next login although
             // switching on was reported as failed.
             callManager(
                 u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
-                [this, completion, failure] {
+                [this, report] {
                     launchRequested_ = false;
-                    refreshThenComplete(
-                        [completion, failure](std::exception_ptr) { completion(failure); });
+                    report();
                 },
-                [this, completion, failure](std::exception_ptr) {
-                    refreshThenComplete(
-                        [completion, failure](std::exception_ptr) { completion(failure); });
-                });
+                [report](std::exception_ptr) { report(); });
         });
 }
 
