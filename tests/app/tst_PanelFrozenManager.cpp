@@ -67,6 +67,8 @@ private Q_SLOTS:
         QTest::qWait(frozenMs / 4);
         QTest::mouseClick(&mainWindow.window(), Qt::LeftButton, {},
                           power->mapToScene(QPointF(106, 106)).toPoint());
+        // The click is taken and shown as busy while the manager does not answer.
+        QVERIFY(model->isChangingState());
         QTest::qWait(frozenMs * 3 / 4);
         const qint64 worstMs = probe.worstMs();
         QCOMPARE(::kill(manager, SIGCONT), 0);
