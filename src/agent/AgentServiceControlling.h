@@ -14,7 +14,6 @@ class AgentServiceControlling {
 public:
     // nullptr on success, else the failure.
     using Completion = std::function<void(std::exception_ptr failure)>;
-    using StartCompletion = Completion;
 
     virtual ~AgentServiceControlling() = default;
 

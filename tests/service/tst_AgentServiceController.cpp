@@ -36,11 +36,11 @@ bool processExists(const QString& pid) {
 }
 
 // What an operation of the controller reported, once it has.
-struct StartOutcome {
+struct Outcome {
     bool reported = false;
     std::exception_ptr failure;
 
-    AgentServiceControlling::StartCompletion completion() {
+    AgentServiceControlling::Completion completion() {
         return [this](std::exception_ptr result) {
             reported = true;
             failure = result;
@@ -70,8 +70,8 @@ struct StartOutcome {
 };
 
 // Runs the event loop until the operation reports; its outcome.
-StartOutcome awaited(const std::function<void(AgentServiceControlling::Completion)>& operation) {
-    StartOutcome outcome;
+Outcome awaited(const std::function<void(AgentServiceControlling::Completion)>& operation) {
+    Outcome outcome;
     operation(outcome.completion());
     if (!QTest::qWaitFor([&] { return outcome.reported; }, agentStartMs)) {
         qWarning("the controller did not report");
@@ -85,12 +85,12 @@ AgentServiceState refreshed(AgentServiceController& controller) {
 }
 
 void switchOn(AgentServiceController& controller) {
-    const StartOutcome outcome = awaited([&](const auto& done) { controller.start(done); });
+    const Outcome outcome = awaited([&](const auto& done) { controller.start(done); });
     QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
 }
 
 void switchOff(AgentServiceController& controller) {
-    const StartOutcome outcome = awaited([&](const auto& done) { controller.stop(done); });
+    const Outcome outcome = awaited([&](const auto& done) { controller.stop(done); });
     QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
 }
 
@@ -255,10 +255,10 @@ private Q_SLOTS:
         }
         auto controller = makeController();
         QCOMPARE(refreshed(*controller), AgentServiceState::requiresApproval());
-        const StartOutcome refused = awaited([&](const auto& done) { controller->start(done); });
+        const Outcome refused = awaited([&](const auto& done) { controller->start(done); });
         QCOMPARE(refused.failureKind(), AgentServiceError::Kind::refused);
 
-        const StartOutcome allowed =
+        const Outcome allowed =
             awaited([&](const auto& done) { controller->allowBackgroundStart(done); });
         QVERIFY2(!allowed.failure, qPrintable(allowed.failureText()));
         QCOMPARE(controller->state(), AgentServiceState::stopped());
@@ -274,7 +274,7 @@ private Q_SLOTS:
         const QString command =
             QStringLiteral("systemctl --user unmask --runtime ru.quorvane.agent.service");
         QVERIFY(refreshed(*controller).message().value_or(QString()).contains(command));
-        const StartOutcome outcome =
+        const Outcome outcome =
             awaited([&](const auto& done) { controller->allowBackgroundStart(done); });
         QVERIFY(outcome.failureText().contains(command));
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("masked-runtime"));
@@ -313,7 +313,7 @@ private Q_SLOTS:
     void failedStartLeavesTheUnitDisabled() {
         QVERIFY(addDropIn("[Unit]\nRefuseManualStart=yes\n"));
         auto controller = makeController();
-        const StartOutcome outcome = awaited([&](const auto& done) { controller->start(done); });
+        const Outcome outcome = awaited([&](const auto& done) { controller->start(done); });
         QVERIFY(outcome.failure);
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("disabled"));
         QCOMPARE(controller->state(), AgentServiceState::stopped());
@@ -330,7 +330,7 @@ private Q_SLOTS:
                  QString());
         QVERIFY(!QFile(userUnitFolder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
 
-        const StartOutcome outcome = awaited([&](const auto& done) { controller->stop(done); });
+        const Outcome outcome = awaited([&](const auto& done) { controller->stop(done); });
         QVERIFY(outcome.failureText().contains(QStringLiteral("остановлен")));
         QCOMPARE(unitProperty(QStringLiteral("ActiveState")), QStringLiteral("inactive"));
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("enabled"));
@@ -390,7 +390,7 @@ private Q_SLOTS:
         for (const auto operation : {&AgentServiceController::start, &AgentServiceController::stop,
                                      &AgentServiceController::allowBackgroundStart}) {
             clock.restart();
-            const StartOutcome outcome =
+            const Outcome outcome =
                 awaited([&](const auto& done) { (controller.*operation)(done); });
             QVERIFY(outcome.failureKind().has_value());
             QVERIFY(clock.elapsed() < 2 * boundMs);

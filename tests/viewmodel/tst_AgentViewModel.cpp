@@ -659,7 +659,7 @@ private Q_SLOTS:
     void startFinishingAfterTheViewModelIsGone() {
         Harness harness;
         harness.controller->startCompletesAtOnce = false;
-        const std::shared_ptr<AgentServiceControlling::StartCompletion> completion =
+        const std::shared_ptr<AgentServiceControlling::Completion> completion =
             harness.controller->lastCompletion;
         harness.create().togglePower();
 
