@@ -1,15 +1,19 @@
-// Measures AgentServiceController::refresh() against the systemd user manager with the
-// agent's unit enabled and running, interleaved with a bare GetUnitFileState call on the
-// same bus so that the two figures come from the same conditions.
+// Measures AgentServiceController::refresh() (the unit's file state and run state, read
+// asynchronously) against the systemd user manager with the agent's unit enabled and running,
+// interleaved with a bare GetUnitFileState call on the same bus so that the two figures come
+// from the same conditions.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <vector>
 
 #include "agent/AgentServiceController.h"
@@ -34,6 +38,29 @@ bool makeBundle(const QString& prefix) {
            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+// Runs the event loop until the controller's operation reports; its failure, if any.
+std::exception_ptr await(
+    const std::function<void(AgentServiceControlling::Completion)>& operation) {
+    QEventLoop loop;
+    bool reported = false;
+    std::exception_ptr failure;
+    operation([&](std::exception_ptr result) {
+        reported = true;
+        failure = result;
+        loop.quit();
+    });
+    if (!reported) {
+        loop.exec();
+    }
+    return failure;
+}
+
+void refresh(AgentServiceController& controller) {
+    await([&](const AgentServiceControlling::Completion& done) {
+        controller.refresh([done] { done(nullptr); });
+    });
+}
+
 double median(std::vector<qint64> nanoseconds) {
     std::sort(nanoseconds.begin(), nanoseconds.end());
     return double(nanoseconds[nanoseconds.size() / 2]) / 1000.0;
@@ -56,7 +83,10 @@ int main(int argc, char** argv) {
     }
     AgentServiceController controller(prefix.path());
     try {
-        controller.setEnabled(true);
+        if (const std::exception_ptr failure =
+                await([&](const auto& done) { controller.start(done); })) {
+            std::rethrow_exception(failure);
+        }
     } catch (const std::exception& error) {
         out << "cannot switch the agent on: " << error.what() << '\n';
         return 1;
@@ -77,14 +107,14 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     for (int round = 0; round < rounds; ++round) {
         clock.start();
-        controller.refresh();
+        refresh(controller);
         refreshTimes.push_back(clock.nsecsElapsed());
         clock.start();
         bus.call(query, QDBus::Block, AgentServiceController::defaultCallTimeoutMs);
         queryTimes.push_back(clock.nsecsElapsed());
     }
     const bool stillRunning = controller.state() == AgentServiceState::running();
-    controller.setEnabled(false);
+    await([&](const auto& done) { controller.stop(done); });
 
     out << "rounds: " << rounds << (stillRunning ? "" : " (state changed while measuring!)")
         << '\n';

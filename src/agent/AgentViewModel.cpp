@@ -289,16 +289,64 @@ QList<WorkspaceRootConfiguration> AgentViewModel::workspaceRootsFromFileAlone() 
 // Refresh cycle.
 
 void AgentViewModel::refresh() {
-    serviceController_->refresh();
-    const AgentServiceState registration = serviceController_->state();
-    guiLease_->update(isRunning(registration));
-    setServiceState(operationalState(registration));
+    // A manager that does not answer must not pile up queries, one per tick.
+    if (!isRefreshingService_) {
+        isRefreshingService_ = true;
+        refreshService([this] {
+            isRefreshingService_ = false;
+            publishRefreshedState();
+            removeLeftoverRegistrationOnce();
+        });
+    }
     if (isLogExpanded_) {
         QStringList lines = logReader_->readRecentLines(agentLogLimit);
         if (!lines.isEmpty()) {
             setLogEntries(std::move(lines));
         }
     }
+}
+
+void AgentViewModel::refreshService(std::function<void()> then) {
+    // An answer that comes after this object is gone reaches nobody.
+    serviceController_->refresh([self = QPointer<AgentViewModel>(this), then = std::move(then)] {
+        if (self) {
+            then();
+        }
+    });
+}
+
+void AgentViewModel::publishRefreshedState() {
+    const AgentServiceState registration = serviceController_->state();
+    guiLease_->update(isRunning(registration));
+    setServiceState(operationalState(registration));
+}
+
+void AgentViewModel::removeLeftoverRegistrationOnce() {
+    if (hasCheckedForLeftover_ || isShuttingDown_ ||
+        serviceController_->state().kind() == AgentServiceState::Kind::failed) {
+        return;
+    }
+    hasCheckedForLeftover_ = true;
+    if (!serviceController_->hasLeftoverRegistration() || isChangingState_) {
+        return;
+    }
+    // With one panel per session, a registration this panel did not make was left by a
+    // panel that ended without stopping its agent.
+    setChangingState(true);
+    runServiceTask(&AgentServiceControlling::stop, &AgentViewModel::finishLeftoverRemoval);
+}
+
+void AgentViewModel::finishLeftoverRemoval(std::exception_ptr failure) {
+    if (failure) {
+        appendLog(u"Не удалось остановить агент, оставшийся от прошлого запуска панели: "_s +
+                  userFacingMessage(failure));
+    } else {
+        appendLog(
+            u"Агент, оставшийся от прошлого запуска панели, остановлен и убран из "_s
+            u"автозапуска"_s);
+    }
+    publishRefreshedState();
+    setChangingState(false);
 }
 
 AgentServiceState AgentViewModel::operationalState(const AgentServiceState& registrationState) {
@@ -352,11 +400,9 @@ void AgentViewModel::shutdown() {
     }
     isShuttingDown_ = true;
     guiLease_->update(false);
-    serviceController_->refresh();
-    if (serviceController_->state().isSwitchedOn()) {
-        // The window is going away: nobody is left to show a failure to.
-        unregisterService();
-    }
+    // The process may end right after this returns, so the agent is stopped before, within a
+    // bounded wait; nobody is left to show a failure to.
+    serviceController_->stopBeforeExit();
 }
 
 // Power.
@@ -367,13 +413,13 @@ void AgentViewModel::togglePower() {
     }
     setChangingState(true);
     if (serviceState_.isSwitchedOn()) {
-        finishPowerChange(unregisterService());
+        runServiceTask(&AgentServiceControlling::stop, &AgentViewModel::finishPowerChange);
     } else {
-        startService(&AgentViewModel::finishSwitchOn);
+        runServiceTask(&AgentServiceControlling::start, &AgentViewModel::finishSwitchOn);
     }
 }
 
-void AgentViewModel::startService(StartHandler handler) {
+void AgentViewModel::runServiceTask(ServiceTask task, TaskHandler handler) {
     // A report that comes after this object is gone reaches nobody.
     auto completion = [self = QPointer<AgentViewModel>(this), handler](std::exception_ptr failure) {
         if (self) {
@@ -381,18 +427,9 @@ void AgentViewModel::startService(StartHandler handler) {
         }
     };
     try {
-        serviceController_->start(completion);
+        (serviceController_.get()->*task)(completion);
     } catch (...) {
         completion(std::current_exception());
-    }
-}
-
-std::exception_ptr AgentViewModel::unregisterService() {
-    try {
-        serviceController_->setEnabled(false);
-        return nullptr;
-    } catch (...) {
-        return std::current_exception();
     }
 }
 
@@ -402,19 +439,34 @@ void AgentViewModel::finishSwitchOn(std::exception_ptr failure) {
         return;
     }
     // The panel closed while the agent was starting: it must not outlive the panel.
-    if (const std::exception_ptr unregistrationFailure = unregisterService()) {
-        publishPowerFailure(unregistrationFailure);
+    runServiceTask(&AgentServiceControlling::stop, &AgentViewModel::finishStopAfterShutdown);
+}
+
+void AgentViewModel::finishStopAfterShutdown(std::exception_ptr failure) {
+    if (failure) {
+        publishPowerFailure(failure);
     }
     setChangingState(false);
 }
 
 void AgentViewModel::finishPowerChange(std::exception_ptr failure) {
-    if (failure) {
-        publishPowerFailure(failure);
-    } else {
+    if (!failure) {
         publishRegistrationChange();
+        setChangingState(false);
+        return;
     }
-    setChangingState(false);
+    // The manager may have carried out part of the change, or all of it after a time-out:
+    // what is shown next is what it reports now, with the failure where nothing runs.
+    const QString message = userFacingMessage(failure);
+    appendLog(u"Не удалось изменить состояние службы: "_s + message);
+    refreshService([this, message] {
+        const AgentServiceState registration = serviceController_->state();
+        guiLease_->update(isRunning(registration));
+        setServiceState(registration.kind() == AgentServiceState::Kind::stopped
+                            ? AgentServiceState::failed(message)
+                            : operationalState(registration));
+        setChangingState(false);
+    });
 }
 
 void AgentViewModel::publishRegistrationChange() {
@@ -440,23 +492,32 @@ QString AgentViewModel::userFacingMessage(const std::exception_ptr& failure) {
 // Restart after a configuration change.
 
 void AgentViewModel::applyConfigurationChange() {
-    serviceController_->refresh();
-    if (!isRunning(serviceController_->state()) || isChangingState_) {
-        return;
-    }
-    setChangingState(true);
-    guiLease_->update(false);
-    startService(&AgentViewModel::finishRestart);
+    refreshService([this] {
+        if (!isRunning(serviceController_->state()) || isChangingState_) {
+            return;
+        }
+        setChangingState(true);
+        guiLease_->update(false);
+        runServiceTask(&AgentServiceControlling::start, &AgentViewModel::finishRestart);
+    });
 }
 
 void AgentViewModel::finishRestart(std::exception_ptr failure) {
     if (!failure && isShuttingDown_) {
-        failure = unregisterService();
-    } else if (!failure) {
-        refresh();
+        runServiceTask(&AgentServiceControlling::stop, &AgentViewModel::finishRestartFailure);
+        return;
     }
+    if (!failure) {
+        publishRefreshedState();
+        setChangingState(false);
+        return;
+    }
+    finishRestartFailure(std::move(failure));
+}
+
+void AgentViewModel::finishRestartFailure(std::exception_ptr failure) {
     if (failure) {
-        refresh();
+        publishRefreshedState();
         setConfigurationMessage(
             u"Настройки сохранены, но перезапуск не удался. Выключите и включите агент."_s);
         appendLog(u"Не удалось применить настройки: "_s + userFacingMessage(failure));
@@ -533,7 +594,10 @@ void AgentViewModel::selectWorkspaceFolder() {
 }
 
 void AgentViewModel::saveWorkspace() {
-    serviceController_->refresh();
+    refreshService([this] { saveWorkspaceWhileRegistered(); });
+}
+
+void AgentViewModel::saveWorkspaceWhileRegistered() {
     if (isChangingState_ || !isRunning(serviceController_->state())) {
         setConfigurationMessage(PlatformWording::current().saveRefusedWhileOff());
         return;
@@ -572,9 +636,22 @@ void AgentViewModel::removeWorkspace(const QString& rootID) {
 }
 
 void AgentViewModel::openLoginItemsSettings() {
-    if (environment_.openLoginItemsSettings) {
-        environment_.openLoginItemsSettings();
+    if (isChangingState_) {
+        return;
     }
+    setChangingState(true);
+    runServiceTask(&AgentServiceControlling::allowBackgroundStart,
+                   &AgentViewModel::finishAllowingBackgroundStart);
+}
+
+void AgentViewModel::finishAllowingBackgroundStart(std::exception_ptr failure) {
+    if (failure) {
+        appendLog(u"Не удалось разрешить фоновый запуск: "_s + descriptionOf(failure));
+    } else {
+        appendLog(u"Фоновый запуск разрешён: маска службы в systemd снята"_s);
+    }
+    publishRefreshedState();
+    setChangingState(false);
 }
 
 }  // namespace quorvane

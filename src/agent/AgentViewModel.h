@@ -113,6 +113,8 @@ public:
     Q_INVOKABLE void selectWorkspaceFolder();
     Q_INVOKABLE void saveWorkspace();
     Q_INVOKABLE void removeWorkspace(const QString& rootID);
+    // Lifts the user's mask of the agent's service (systemd's counterpart of a login item
+    // the user switched off); the agent stays off.
     Q_INVOKABLE void openLoginItemsSettings();
 
     // The user's text for a failure of the service controller.
@@ -167,17 +169,28 @@ private:
     AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
     AgentServiceState waitingForService();
 
-    // start() of the controller; the handler runs on the main thread, at once when the
+    // Re-reads the registration; then() runs on the main thread once it is read, never after
+    // this object is gone.
+    void refreshService(std::function<void()> then);
+    void publishRefreshedState();
+    void removeLeftoverRegistrationOnce();
+    void finishLeftoverRemoval(std::exception_ptr failure);
+    // An operation of the controller; the handler runs on the main thread, at once when the
     // controller completes synchronously, never after this object is gone.
-    using StartHandler = void (AgentViewModel::*)(std::exception_ptr failure);
-    void startService(StartHandler handler);
-    std::exception_ptr unregisterService();
+    using ServiceTask = void (AgentServiceControlling::*)(AgentServiceControlling::Completion);
+    using TaskHandler = void (AgentViewModel::*)(std::exception_ptr failure);
+    void runServiceTask(ServiceTask task, TaskHandler handler);
     void finishSwitchOn(std::exception_ptr failure);
+    void finishStopAfterShutdown(std::exception_ptr failure);
     void finishPowerChange(std::exception_ptr failure);
     void publishRegistrationChange();
     void publishPowerFailure(std::exception_ptr failure);
     void applyConfigurationChange();
     void finishRestart(std::exception_ptr failure);
+    // Also the handler of the stop that follows a restart finished after shutdown().
+    void finishRestartFailure(std::exception_ptr failure);
+    void saveWorkspaceWhileRegistered();
+    void finishAllowingBackgroundStart(std::exception_ptr failure);
     // failure: nothing on success, else the failure's description.
     void finishTokenAuthorization(const std::optional<QString>& failure);
 
@@ -207,6 +220,8 @@ private:
     AgentViewModelEnvironment environment_;
     QLocale timestampLocale_;
     bool isShuttingDown_ = false;
+    bool isRefreshingService_ = false;
+    bool hasCheckedForLeftover_ = false;
     // When the current wait for the agent's confirmation began.
     std::optional<QDateTime> serviceStartBeganAt_;
 };

@@ -13,8 +13,6 @@ struct AgentViewModelEnvironment {
     std::function<QDateTime()> now;
     // Modal folder chooser: the chosen folder's path, or nothing when cancelled.
     std::function<std::optional<QString>()> chooseFolder;
-    // Brings up the desktop's autostart settings; the outcome is not looked at.
-    std::function<void()> openLoginItemsSettings;
     // Empty texts show as an em dash in versionText.
     QString shortVersion;
     QString buildNumber;
@@ -22,8 +20,8 @@ struct AgentViewModelEnvironment {
     QString fullUserName;
     QString userName;
 
-    // The real clock, the passwd entry of the current user, the project version and the
-    // desktop's autostart settings; no folder chooser (the application supplies one).
+    // The real clock, the passwd entry of the current user and the project version; no folder
+    // chooser (the application supplies one).
     static AgentViewModelEnvironment system();
 };
 

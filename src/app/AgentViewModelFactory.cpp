@@ -41,9 +41,9 @@ AgentViewModelEnvironment AgentViewModelFactory::environment() {
 
 std::unique_ptr<AgentViewModel> AgentViewModelFactory::create(
     AgentViewModelEnvironment environment) {
+    // The window's first refresh, as soon as it is shown, reads the registration: nothing
+    // here waits for the service manager.
     auto serviceController = std::make_unique<AgentServiceController>(installPrefix());
-    // The view model starts from the current registration, not from "stopped".
-    serviceController->refresh();
     auto guiLease = std::make_unique<AgentGUILease>(AgentGUILease::socketPath());
     AgentConfigurationStore configurationStore(AgentConfigurationStore::defaultURL(),
                                                std::make_shared<KeychainAgentTokenStore>(false));

@@ -7,6 +7,7 @@
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
+#include "app/SessionBusLoss.h"
 #include "ui/MainWindow.h"
 
 Q_LOGGING_CATEGORY(lcPanel, "quorvane.app")
@@ -22,6 +23,7 @@ int runPanel(int& argc, char** argv) {
         return 0;
     }
     MainWindow::configureApplication();
+    surviveSessionBusLoss();
     try {
         const auto model = AgentViewModelFactory::create();
         MainWindow mainWindow(*model);

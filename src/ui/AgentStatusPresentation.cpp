@@ -96,7 +96,7 @@ AgentStatusPresentation::ExtraButton AgentStatusPresentation::extraButton() cons
         case Kind::needsConfiguration:
             return ExtraButton::ConfigureConnection;
         case Kind::requiresApproval:
-            return ExtraButton::OpenLoginItemsSettings;
+            return ExtraButton::AllowBackgroundStart;
         default:
             return ExtraButton::NoExtraButton;
     }

@@ -28,7 +28,7 @@ class AgentStatusPresentation : public QObject {
     Q_PROPERTY(ExtraButton extraButton READ extraButton NOTIFY serviceStateChanged)
 
 public:
-    enum class ExtraButton { NoExtraButton, ConfigureConnection, OpenLoginItemsSettings };
+    enum class ExtraButton { NoExtraButton, ConfigureConnection, AllowBackgroundStart };
     Q_ENUM(ExtraButton)
 
     using QObject::QObject;

@@ -104,7 +104,7 @@ Item {
                 id: settingsLink
 
                 objectName: "agent.openLoginItemsSettings"
-                visible: presentation.extraButton === AgentStatusPresentation.OpenLoginItemsSettings
+                visible: presentation.extraButton === AgentStatusPresentation.AllowBackgroundStart
                 text: PlatformTexts.blockedServiceButton
                 flat: true
                 padding: 0

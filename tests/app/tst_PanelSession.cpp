@@ -7,8 +7,10 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQuickItem>
@@ -81,6 +83,27 @@ private Q_SLOTS:
         MainWindow::configureApplication();
     }
 
+    // A panel that was killed left its agent running and enabled.
+    void leftoverAgentIsStoppedWhenThePanelStarts() {
+        const QString unitDirectory = AgentServiceController::defaultUserUnitDirectory();
+        QVERIFY(QDir().mkpath(unitDirectory));
+        QVERIFY(QFile::copy(qEnvironmentVariable("QUORVANE_PREFIX") +
+                                u"/lib/systemd/user/ru.quorvane.agent.service"_s,
+                            unitDirectory + u"/ru.quorvane.agent.service"_s));
+        systemctl({u"daemon-reload"_s});
+        systemctl({u"enable"_s, u"--now"_s, agentUnit()});
+        QTRY_VERIFY_WITH_TIMEOUT(agentProcessID() != 0, startLimitMs);
+
+        const auto model = AgentViewModelFactory::create();
+        model->refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !model->isChangingState() && systemctl({u"is-enabled"_s, agentUnit()}) == u"disabled"_s,
+            startLimitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(agentProcessID(), 0, startLimitMs);
+        QCOMPARE(model->serviceState(), AgentServiceState::stopped());
+        QVERIFY(model->logEntries().last().contains(u"оставшийся от прошлого запуска панели"_s));
+    }
+
     void terminationSignalStopsTheAgentThePanelStarted_data() {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -130,7 +153,10 @@ private Q_SLOTS:
         model->selectWorkspaceFolder();
         model->setWorkspaceRootIDDraft(u"0b6a3d1e-5f2c-4e8a-9d7b-1c2e3f4a5b6c"_s);
         model->saveWorkspace();
-        QCOMPARE(model->configurationMessage(), PlatformWording::current().folderSaved());
+        // The save waits for the manager's answer on whether the agent is on.
+        QTRY_COMPARE_WITH_TIMEOUT(model->configurationMessage(),
+                                  std::optional(PlatformWording::current().folderSaved()),
+                                  startLimitMs);
         QVERIFY(reaches(*model, AgentServiceState::Kind::running));
         model->togglePower();
         QVERIFY(reaches(*model, AgentServiceState::Kind::stopped));

@@ -2,9 +2,11 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 #include "StandInBundle.h"
@@ -20,8 +22,8 @@ using namespace quorvane::testing;
 namespace {
 
 const QString unit = agentUnit();
-const QString unknownStatusText =
-    QStringLiteral("systemd вернул неизвестное состояние фоновой службы");
+const QString noManagerPrefix = QStringLiteral("Нет связи с systemd пользователя: ");
+const QString userUnitFolder = QDir::homePath() + QStringLiteral("/.config/systemd/user");
 
 // Generous, so that a loaded machine does not fail the working paths.
 constexpr int workingTimeoutMs = 10000;
@@ -33,12 +35,12 @@ bool processExists(const QString& pid) {
     return QFileInfo::exists(QStringLiteral("/proc/") + pid);
 }
 
-// What start() reported, once it has.
-struct StartOutcome {
+// What an operation of the controller reported, once it has.
+struct Outcome {
     bool reported = false;
     std::exception_ptr failure;
 
-    AgentServiceControlling::StartCompletion completion() {
+    AgentServiceControlling::Completion completion() {
         return [this](std::exception_ptr result) {
             reported = true;
             failure = result;
@@ -67,6 +69,44 @@ struct StartOutcome {
     }
 };
 
+// Runs the event loop until the operation reports; its outcome.
+Outcome awaited(const std::function<void(AgentServiceControlling::Completion)>& operation) {
+    Outcome outcome;
+    operation(outcome.completion());
+    if (!QTest::qWaitFor([&] { return outcome.reported; }, agentStartMs)) {
+        qWarning("the controller did not report");
+    }
+    return outcome;
+}
+
+AgentServiceState refreshed(AgentServiceController& controller) {
+    awaited([&](const auto& done) { controller.refresh([done] { done(nullptr); }); });
+    return controller.state();
+}
+
+void switchOn(AgentServiceController& controller) {
+    const Outcome outcome = awaited([&](const auto& done) { controller.start(done); });
+    QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
+}
+
+void switchOff(AgentServiceController& controller) {
+    const Outcome outcome = awaited([&](const auto& done) { controller.stop(done); });
+    QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+// A drop-in of the user's own for the agent's unit.
+bool addDropIn(const QByteArray& settings) {
+    return writeFile(userUnitFolder + QLatin1Char('/') + unit + QStringLiteral(".d/test.conf"),
+                     settings) &&
+           systemctl({QStringLiteral("daemon-reload")}).isEmpty();
+}
+
 }  // namespace
 
 class TestAgentServiceController : public QObject {
@@ -86,20 +126,22 @@ private Q_SLOTS:
         }
         QDBusConnection::disconnectFromBus(QStringLiteral("unreachable"));
         busWithoutManager_.reset();
+        programOutput(QStringLiteral("umount"), {userUnitFolder});
         systemctl({QStringLiteral("unmask"), unit});
+        systemctl({QStringLiteral("unmask"), QStringLiteral("--runtime"), unit});
         systemctl({QStringLiteral("stop"), unit});
         systemctl({QStringLiteral("disable"), unit});
         QFile::remove(AgentServiceController::defaultUserUnitDirectory() + QLatin1Char('/') + unit);
+        QDir(userUnitFolder + QLatin1Char('/') + unit + QStringLiteral(".d")).removeRecursively();
         systemctl({QStringLiteral("daemon-reload")});
         systemctl({QStringLiteral("reset-failed"), unit});
     }
 
     void switchingOnRunsTheAgent() {
         auto controller = makeController();
-        controller->refresh();
-        QCOMPARE(controller->state(), AgentServiceState::stopped());
+        QCOMPARE(refreshed(*controller), AgentServiceState::stopped());
 
-        controller->setEnabled(true);
+        switchOn(*controller);
         QCOMPARE(controller->state(), AgentServiceState::running());
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("enabled"));
         QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
@@ -109,11 +151,11 @@ private Q_SLOTS:
 
     void switchingOffStopsTheAgent() {
         auto controller = makeController();
-        controller->setEnabled(true);
+        switchOn(*controller);
         QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
         const QString pid = bundle_->startedPids().first();
 
-        controller->setEnabled(false);
+        switchOff(*controller);
         QCOMPARE(controller->state(), AgentServiceState::stopped());
         QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("disabled"));
         QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), agentStartMs);
@@ -131,7 +173,7 @@ private Q_SLOTS:
         const AgentHealthReader health;
         QFile::remove(health.path());
 
-        controller.setEnabled(true);
+        switchOn(controller);
         QCOMPARE(controller.state(), AgentServiceState::running());
         QTRY_COMPARE_WITH_TIMEOUT(health.readSnapshot().value_or(AgentHealthSnapshot{}).status,
                                   QString(AgentContract::statusNeedsConfiguration), agentStartMs);
@@ -141,20 +183,20 @@ private Q_SLOTS:
             QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/") + pid + QStringLiteral("/exe")))
                 .fileName() == QStringLiteral("quorvane-agent"));
 
-        controller.setEnabled(false);
+        switchOff(controller);
         QTRY_VERIFY_WITH_TIMEOUT(!processExists(pid), agentStartMs);
         QTRY_COMPARE_WITH_TIMEOUT(health.readSnapshot().value_or(AgentHealthSnapshot{}).status,
                                   QString(AgentContract::statusStopped), agentStartMs);
     }
 
-    void registrationOfAnEarlierPanelShowsStopped() {
+    void registrationOfAnEarlierPanelIsALeftover() {
         auto earlier = makeController();
-        earlier->setEnabled(true);
+        switchOn(*earlier);
         auto current = makeController();
-        current->refresh();
-        QCOMPARE(current->state(), AgentServiceState::stopped());
-        earlier->refresh();
-        QCOMPARE(earlier->state(), AgentServiceState::running());
+        QCOMPARE(refreshed(*current), AgentServiceState::stopped());
+        QVERIFY(current->hasLeftoverRegistration());
+        QCOMPARE(refreshed(*earlier), AgentServiceState::running());
+        QVERIFY(!earlier->hasLeftoverRegistration());
     }
 
     void startRegistersAnew_data() {
@@ -173,7 +215,7 @@ private Q_SLOTS:
         QString earlierInvocation;
         if (registeredBefore) {
             auto registering = bySameController ? std::move(controller) : makeController();
-            registering->setEnabled(true);
+            switchOn(*registering);
             QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
             QTRY_COMPARE(unitProperty(QStringLiteral("ActiveState")), QStringLiteral("active"));
             earlierPid = bundle_->startedPids().first();
@@ -181,10 +223,7 @@ private Q_SLOTS:
             controller = bySameController ? std::move(registering) : makeController();
         }
 
-        StartOutcome outcome;
-        controller->start(outcome.completion());
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
-        QVERIFY2(!outcome.failure, qPrintable(outcome.failureText()));
+        switchOn(*controller);
         QCOMPARE(controller->state(), AgentServiceState::running());
 
         const int starts = registeredBefore ? 2 : 1;
@@ -198,20 +237,104 @@ private Q_SLOTS:
         }
     }
 
-    void maskedUnitRequiresApproval() {
-        systemctl({QStringLiteral("mask"), unit});
-        auto controller = makeController();
-        controller->refresh();
-        QCOMPARE(controller->state(), AgentServiceState::requiresApproval());
+    // The user's mask, by link or by empty file, shows as such; the panel lifts it on request
+    // without starting the agent, and switching on then works.
+    void maskedUnitCanBeAllowed_data() {
+        QTest::addColumn<bool>("byEmptyFile");
+        QTest::newRow("masked by link") << false;
+        QTest::newRow("masked by empty file") << true;
+    }
 
-        StartOutcome outcome;
-        controller->start(outcome.completion());
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
-        QCOMPARE(outcome.failureKind(), AgentServiceError::Kind::refused);
-        QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("masked"));
-        controller->refresh();
-        QCOMPARE(controller->state(), AgentServiceState::requiresApproval());
+    void maskedUnitCanBeAllowed() {
+        QFETCH(bool, byEmptyFile);
+        if (byEmptyFile) {
+            QVERIFY(writeFile(userUnitFolder + QLatin1Char('/') + unit, {}));
+            systemctl({QStringLiteral("daemon-reload")});
+        } else {
+            systemctl({QStringLiteral("mask"), unit});
+        }
+        auto controller = makeController();
+        QCOMPARE(refreshed(*controller), AgentServiceState::requiresApproval());
+        const Outcome refused = awaited([&](const auto& done) { controller->start(done); });
+        QCOMPARE(refused.failureKind(), AgentServiceError::Kind::refused);
+
+        const Outcome allowed =
+            awaited([&](const auto& done) { controller->allowBackgroundStart(done); });
+        QVERIFY2(!allowed.failure, qPrintable(allowed.failureText()));
+        QCOMPARE(controller->state(), AgentServiceState::stopped());
         QVERIFY(bundle_->startedPids().isEmpty());
+
+        switchOn(*controller);
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
+    }
+
+    void runtimeMaskNamesTheCommandThatLiftsIt() {
+        systemctl({QStringLiteral("mask"), QStringLiteral("--runtime"), unit});
+        auto controller = makeController();
+        const QString command =
+            QStringLiteral("systemctl --user unmask --runtime ru.quorvane.agent.service");
+        QVERIFY(refreshed(*controller).message().value_or(QString()).contains(command));
+        const Outcome outcome =
+            awaited([&](const auto& done) { controller->allowBackgroundStart(done); });
+        QVERIFY(outcome.failureText().contains(command));
+        QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("masked-runtime"));
+    }
+
+    void userCanMaskAfterThePanelWroteItsUnit() {
+        auto controller = makeController();
+        switchOn(*controller);
+        switchOff(*controller);
+        systemctl({QStringLiteral("mask"), unit});
+        QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("masked"));
+        QCOMPARE(refreshed(*controller), AgentServiceState::requiresApproval());
+    }
+
+    // systemd stops restarting an agent that keeps failing, or keeps restarting it; either way
+    // the panel says so at once instead of waiting for the agent's report.
+    void failingAgentShowsAnErrorAtOnce_data() {
+        QTest::addColumn<QByteArray>("dropIn");
+        QTest::newRow("failed") << QByteArray();
+        QTest::newRow("restarting") << QByteArray(
+            "[Unit]\nStartLimitIntervalSec=0\n[Service]\nRestart=always\n"
+            "RestartSec=3\n");
+    }
+
+    void failingAgentShowsAnErrorAtOnce() {
+        QFETCH(QByteArray, dropIn);
+        QVERIFY(writeFile(bundle_->agentPath(), "#!/bin/sh\nexit 3\n"));
+        QVERIFY(dropIn.isEmpty() || addDropIn(dropIn));
+        auto controller = makeController();
+        switchOn(*controller);
+        QTRY_COMPARE_WITH_TIMEOUT(refreshed(*controller).kind(),
+                                  AgentServiceState::Kind::serviceError, 5000);
+    }
+
+    // A unit left enabled after a failed start would start the agent at the next login.
+    void failedStartLeavesTheUnitDisabled() {
+        QVERIFY(addDropIn("[Unit]\nRefuseManualStart=yes\n"));
+        auto controller = makeController();
+        const Outcome outcome = awaited([&](const auto& done) { controller->start(done); });
+        QVERIFY(outcome.failure);
+        QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("disabled"));
+        QCOMPARE(controller->state(), AgentServiceState::stopped());
+    }
+
+    void stoppedAgentLeftEnabledIsReportedAsSuch() {
+        auto controller = makeController();
+        switchOn(*controller);
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
+        // The manager cannot remove the unit's link from a read-only folder.
+        QCOMPARE(programOutput(QStringLiteral("mount"),
+                               {QStringLiteral("--bind"), QStringLiteral("-o"),
+                                QStringLiteral("ro"), userUnitFolder, userUnitFolder}),
+                 QString());
+        QVERIFY(!QFile(userUnitFolder + QStringLiteral("/probe")).open(QIODevice::WriteOnly));
+
+        const Outcome outcome = awaited([&](const auto& done) { controller->stop(done); });
+        QVERIFY(outcome.failureText().contains(QStringLiteral("остановлен")));
+        QCOMPARE(unitProperty(QStringLiteral("ActiveState")), QStringLiteral("inactive"));
+        QCOMPARE(systemctl({QStringLiteral("is-enabled"), unit}), QStringLiteral("enabled"));
+        QCOMPARE(controller->state().kind(), AgentServiceState::Kind::serviceError);
     }
 
     void unknownUnitDependsOnTheBundledFiles_data() {
@@ -228,8 +351,7 @@ private Q_SLOTS:
             QVERIFY(QFile::remove(bundle_->agentPath()));
         }
         auto controller = makeController();
-        controller->refresh();
-        QCOMPARE(controller->state(), expected);
+        QCOMPARE(refreshed(*controller), expected);
     }
 
     void unreachableManagerShowsFailedWithinTheTimeout_data() {
@@ -262,25 +384,20 @@ private Q_SLOTS:
         QElapsedTimer clock;
 
         clock.start();
-        controller.refresh();
-        QVERIFY(clock.elapsed() < boundMs);
-        QCOMPARE(controller.state(), AgentServiceState::failed(unknownStatusText));
-
-        clock.restart();
-        QVERIFY_THROWS_EXCEPTION(AgentServiceError, controller.setEnabled(false));
+        QVERIFY(refreshed(controller).message().value_or(QString()).startsWith(noManagerPrefix));
         QVERIFY(clock.elapsed() < boundMs);
 
+        for (const auto operation : {&AgentServiceController::start, &AgentServiceController::stop,
+                                     &AgentServiceController::allowBackgroundStart}) {
+            clock.restart();
+            const Outcome outcome =
+                awaited([&](const auto& done) { (controller.*operation)(done); });
+            QVERIFY(outcome.failureKind().has_value());
+            QVERIFY(clock.elapsed() < 2 * boundMs);
+        }
         clock.restart();
-        QVERIFY_THROWS_EXCEPTION(AgentServiceError, controller.setEnabled(true));
-        QVERIFY(clock.elapsed() < boundMs);
-
-        StartOutcome outcome;
-        clock.restart();
-        controller.start(outcome.completion());
-        QTRY_VERIFY_WITH_TIMEOUT(outcome.reported, agentStartMs);
+        controller.stopBeforeExit();
         QVERIFY(clock.elapsed() < 2 * boundMs);
-        QVERIFY(outcome.failureKind().has_value());
-        QCOMPARE(controller.state(), AgentServiceState::failed(unknownStatusText));
     }
 
 private:

@@ -16,10 +16,6 @@ using namespace quorvane;
 
 namespace {
 
-const QString locationFailureText = QStringLiteral(
-    "macOS не смогла обновить расположение Quorvane. Переместите приложение в «Программы» и "
-    "откройте снова.");
-
 mode_t modeOf(const QString& path) {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777
@@ -34,7 +30,7 @@ bool writeFile(const QString& path, const QByteArray& content) {
 }  // namespace
 
 // The bundle check and the writing of the user unit. The bus leads nowhere, so switching on
-// always fails: at the write, or after it at the manager's Reload.
+// always fails: at the write, or after it at the first call to the manager.
 class TestAgentServiceFiles : public QObject {
     Q_OBJECT
 
@@ -48,7 +44,7 @@ private Q_SLOTS:
         QVERIFY(bundle_->isValid());
         home_ = std::make_unique<QTemporaryDir>();
         QVERIFY(home_->isValid());
-        unitDirectory_ = home_->filePath(QStringLiteral(".config/systemd/user"));
+        unitDirectory_ = home_->filePath(QStringLiteral(".local/share/systemd/user"));
     }
 
     void cleanup() { QDBusConnection::disconnectFromBus(QLatin1String(deadBusName)); }
@@ -80,9 +76,9 @@ private Q_SLOTS:
         QCOMPARE(AgentServiceController::hasBundledService(bundle_->prefix()), expected);
     }
 
-    void writesTheUserUnitBeforeReloading() {
+    void writesTheUserUnitBeforeCallingTheManager() {
         AgentServiceController controller = makeController(bundle_->prefix());
-        QVERIFY(isLocationFailure(switchOnFailure(controller)));
+        QVERIFY(switchOnFailure(controller));
 
         const QString unitFile = unitDirectory_ + QStringLiteral("/ru.quorvane.agent.service");
         QFile unit(unitFile);
@@ -101,24 +97,28 @@ private Q_SLOTS:
     }
 
     void replacesAnOlderUnitButKeepsAMask_data() {
-        QTest::addColumn<bool>("masked");
-        QTest::newRow("older unit") << false;
-        QTest::newRow("masked") << true;
+        QTest::addColumn<QString>("existing");
+        QTest::newRow("older unit") << QStringLiteral("older unit");
+        QTest::newRow("masked by link") << QStringLiteral("link");
+        QTest::newRow("masked by empty file") << QStringLiteral("empty file");
     }
 
     void replacesAnOlderUnitButKeepsAMask() {
-        QFETCH(bool, masked);
+        QFETCH(QString, existing);
         const QString unitFile = unitDirectory_ + QStringLiteral("/ru.quorvane.agent.service");
         QVERIFY(QDir().mkpath(unitDirectory_));
-        if (masked) {
+        if (existing == QLatin1String("link")) {
             QVERIFY(QFile::link(QStringLiteral("/dev/null"), unitFile));
         } else {
-            QVERIFY(writeFile(unitFile, "[Service]\nExecStart=/old/agent\n"));
+            QVERIFY(writeFile(unitFile, existing == QLatin1String("older unit")
+                                            ? "[Service]\nExecStart=/old/agent\n"
+                                            : ""));
         }
         AgentServiceController controller = makeController(bundle_->prefix());
-        QVERIFY(isLocationFailure(switchOnFailure(controller)));
+        QVERIFY(switchOnFailure(controller));
 
-        QCOMPARE(QFileInfo(unitFile).isSymLink(), masked);
+        const bool masked = existing != QLatin1String("older unit");
+        QCOMPARE(QFileInfo(unitFile).isSymLink(), existing == QLatin1String("link"));
         QFile unit(unitFile);
         QVERIFY(unit.open(QIODevice::ReadOnly));
         QCOMPARE(unit.readAll().contains("ExecStart=\""), !masked);
@@ -137,6 +137,13 @@ private Q_SLOTS:
             << plainName << QStringLiteral("block unit folder") << ENOTDIR;
         QTest::newRow("line break in the prefix")
             << QStringLiteral("quorvane\nExecStartPre=-XXXXXX") << QString() << EINVAL;
+        // Characters systemd refuses in the unit, even quoted or escaped.
+        QTest::newRow("quote in the prefix")
+            << QStringLiteral("quorvane\"-XXXXXX") << QString() << EINVAL;
+        QTest::newRow("apostrophe in the prefix")
+            << QStringLiteral("quorvane'-XXXXXX") << QString() << EINVAL;
+        QTest::newRow("backslash in the prefix")
+            << QStringLiteral("quorvane\\-XXXXXX") << QString() << EINVAL;
     }
 
     void failsToWriteTheUnit() {
@@ -150,7 +157,7 @@ private Q_SLOTS:
         } else if (change == QLatin1String("template without ExecStart")) {
             QVERIFY(writeFile(bundle.templatePath(), "[Service]\nType=simple\n"));
         } else if (change == QLatin1String("block unit folder")) {
-            QVERIFY(writeFile(home_->filePath(QStringLiteral(".config")), "not a folder"));
+            QVERIFY(writeFile(home_->filePath(QStringLiteral(".local")), "not a folder"));
         }
         AgentServiceController controller = makeController(bundle.prefix());
         const auto failure = switchOnFailure(controller);
@@ -169,18 +176,32 @@ private:
     }
 
     static std::optional<AgentServiceError> switchOnFailure(AgentServiceController& controller) {
-        try {
-            controller.setEnabled(true);
-        } catch (const AgentServiceError& error) {
-            return error;
+        std::optional<AgentServiceError> failure;
+        bool reported = false;
+        controller.start([&](std::exception_ptr result) {
+            reported = true;
+            try {
+                if (result) {
+                    std::rethrow_exception(result);
+                }
+            } catch (const AgentServiceError& error) {
+                failure = error;
+            }
+        });
+        if (!QTest::qWaitFor([&] { return reported; })) {
+            qWarning("switching on did not report");
         }
-        return std::nullopt;
+        return failure;
     }
 
-    // Also when only the manager's Reload failed after the unit was written.
-    static bool isLocationFailure(const std::optional<AgentServiceError>& failure) {
+    // Names the unit file it could not write and why.
+    bool isLocationFailure(const std::optional<AgentServiceError>& failure) const {
+        const QString expectedStart = QStringLiteral("Не удалось записать службу агента ") +
+                                      unitDirectory_ +
+                                      QStringLiteral("/ru.quorvane.agent.service: ");
         return failure && failure->kind() == AgentServiceError::Kind::locationUpdateFailed &&
-               failure->description() == locationFailureText && failure->code() != 0;
+               failure->description().startsWith(expectedStart) &&
+               failure->description().size() > expectedStart.size() && failure->code() != 0;
     }
 
     std::unique_ptr<StandInBundle> bundle_;

@@ -2,15 +2,18 @@
 
 #include <QStringList>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "agent/AgentServiceControlling.h"
 
 namespace quorvane::testing {
 
-// A registration that stays where the test puts it: refresh() finds `registration`; start()
-// completes at once or when the test calls finishStart(). Records what the panel asks of it.
+// A registration that stays where the test puts it: refresh() finds `registration` at once or
+// when the test calls finishRefresh(); start() completes at once or when the test calls
+// finishStart(). Records what the panel asks of it.
 class FakeServiceController final : public AgentServiceControlling {
 public:
     explicit FakeServiceController(AgentServiceState initial)
@@ -18,21 +21,24 @@ public:
 
     AgentServiceState state() const override { return state_; }
 
-    void refresh() override {
+    void refresh(std::function<void()> done) override {
         ++refreshCount;
-        state_ = registration;
-    }
-
-    void setEnabled(bool enabled) override {
-        changes << (enabled ? QStringLiteral("enable") : QStringLiteral("disable"));
-        if (setEnabledFailure) {
-            std::rethrow_exception(setEnabledFailure);
+        pendingRefreshes_.push_back(std::move(done));
+        if (refreshCompletesAtOnce) {
+            finishRefresh();
         }
-        registration = enabled ? AgentServiceState::running() : AgentServiceState::stopped();
-        state_ = registration;
     }
 
-    void start(StartCompletion completion) override {
+    // Answers every pending refresh with `registration`.
+    void finishRefresh() {
+        const auto pending = std::exchange(pendingRefreshes_, {});
+        for (const auto& done : pending) {
+            state_ = registration;
+            done();
+        }
+    }
+
+    void start(Completion completion) override {
         changes << QStringLiteral("start");
         if (startThrows) {
             std::rethrow_exception(startFailure);
@@ -44,11 +50,38 @@ public:
         }
     }
 
+    void stop(Completion completion) override {
+        changes << QStringLiteral("disable");
+        if (!stopFailure) {
+            registration = AgentServiceState::stopped();
+            leftover = false;
+        }
+        state_ = registration;
+        completion(stopFailure);
+    }
+
+    void stopBeforeExit() override {
+        if (registration.isSwitchedOn()) {
+            changes << QStringLiteral("disable");
+        }
+    }
+
+    void allowBackgroundStart(Completion completion) override {
+        changes << QStringLiteral("unmask");
+        if (!unmaskFailure) {
+            registration = AgentServiceState::stopped();
+        }
+        state_ = registration;
+        completion(unmaskFailure);
+    }
+
+    bool hasLeftoverRegistration() const override { return leftover; }
+
     bool isStartPending() const { return static_cast<bool>(pending_); }
 
     // Completes the pending start with `startFailure`; without one the agent now runs.
     void finishStart() {
-        const StartCompletion completion = std::exchange(pending_, nullptr);
+        const Completion completion = std::exchange(pending_, nullptr);
         if (!startFailure) {
             registration = AgentServiceState::running();
             state_ = registration;
@@ -56,23 +89,27 @@ public:
         completion(startFailure);
     }
 
-    // How often the panel asked for this change: "start", "enable" or "disable".
+    // How often the panel asked for this change: "start", "disable" or "unmask".
     int changeCount(const QString& change) const { return int(changes.count(change)); }
 
     AgentServiceState registration;
-    std::exception_ptr setEnabledFailure;
+    std::exception_ptr stopFailure;
     std::exception_ptr startFailure;
+    std::exception_ptr unmaskFailure;
     bool startCompletesAtOnce = true;
+    bool refreshCompletesAtOnce = true;
     bool startThrows = false;
-    // "start", "enable", "disable", in the order asked.
+    bool leftover = false;
+    // "start", "disable", "unmask", in the order asked.
     QStringList changes;
     int refreshCount = 0;
     // Shared with the test, so a completion can be called after the controller is gone.
-    std::shared_ptr<StartCompletion> lastCompletion = std::make_shared<StartCompletion>();
+    std::shared_ptr<Completion> lastCompletion = std::make_shared<Completion>();
 
 private:
     AgentServiceState state_;
-    StartCompletion pending_;
+    Completion pending_;
+    std::vector<std::function<void()>> pendingRefreshes_;
 };
 
 }  // namespace quorvane::testing

@@ -46,7 +46,6 @@ public:
     AgentViewModel& model() { return *model_; }
     FakeServiceController& controller() { return *controller_; }
     QQuickWindow& window() { return mainWindow_->window(); }
-    int openedLoginItemsSettings() const { return *openedLoginItemsSettings_; }
 
     // The item or object with this objectName, visible or not; throws when there is none.
     QQuickItem* item(const QString& objectName);
@@ -61,7 +60,6 @@ private:
     QTemporaryDir home_;
     int listener_ = -1;
     FakeServiceController* controller_ = nullptr;
-    std::shared_ptr<int> openedLoginItemsSettings_ = std::make_shared<int>(0);
     std::unique_ptr<AgentViewModel> model_;
     std::unique_ptr<MainWindow> mainWindow_;
 };

@@ -237,10 +237,11 @@ private Q_SLOTS:
         QVERIFY(!panel.sheetIsOpen());
     }
 
-    void settingsLinkOpensTheAutostartSettings() {
+    void approvalButtonLiftsTheMaskAndLeavesTheAgentOff() {
         PanelFixture panel(withRegistration(AgentServiceState::requiresApproval()));
         panel.click(panel.item(u"agent.openLoginItemsSettings"_s));
-        QCOMPARE(panel.openedLoginItemsSettings(), 1);
+        QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
+        QCOMPARE(panel.model().serviceState(), AgentServiceState::stopped());
     }
 
     void workspaceCardSummarisesTokenFoldersAndUser_data() {

@@ -121,6 +121,8 @@ private Q_SLOTS:
                  folder_.path());
         window_->click(u"workspace.writeEnabled"_s);
         window_->click(u"workspace.save"_s);
+        // Saved once the manager confirmed that the agent is registered.
+        QTRY_COMPARE_WITH_TIMEOUT(model_->workspaceRoots().size(), 1, startLimitMs);
 
         QQuickItem* row = window_->item(u"workspace.savedRoot."_s + rootID);
         QVERIFY(row->isVisible());

@@ -71,7 +71,6 @@ private Q_SLOTS:
         AgentViewModelEnvironment environment = AgentViewModelEnvironment::system();
         environment.chooseFolder = [this] { return std::optional(folders_.path()); };
         auto controller = std::make_unique<AgentServiceController>(prefix_);
-        controller->refresh();
         model_ = std::make_unique<AgentViewModel>(
             std::move(controller), std::make_unique<AgentGUILease>(),
             std::make_unique<AgentHealthReader>(), std::make_unique<AgentLogReader>(),
@@ -108,7 +107,8 @@ private Q_SLOTS:
 
         model_->saveWorkspace();
 
-        QCOMPARE(model_->workspaceRoots().size(), 1);
+        // Saved once the manager confirmed that the agent is registered.
+        QTRY_COMPARE_WITH_TIMEOUT(model_->workspaceRoots().size(), 1, startUpLimitMs);
         QFile configuration(AgentConfigurationStore::defaultURL());
         QVERIFY(configuration.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(configuration.readAll());
