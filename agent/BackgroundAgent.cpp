@@ -1,6 +1,8 @@
 #include "BackgroundAgent.h"
 
 #include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
 #include <memory>
 
 #include "PanelTokenSource.h"
@@ -35,10 +37,12 @@ void BackgroundAgent::start() {
     report({AgentContract::statusStarting, std::nullopt});
     try {
         listenForPanels();
-        report(checkReadiness());
+        configuration_ = loadConfiguration();
     } catch (const std::exception& error) {
         report({AgentContract::statusError, QString::fromUtf8(error.what())});
+        return;
     }
+    checkReadiness();
 }
 
 void BackgroundAgent::listenForPanels() {
@@ -50,9 +54,37 @@ void BackgroundAgent::listenForPanels() {
     }
 }
 
-BackgroundAgent::Health BackgroundAgent::checkReadiness() {
-    const AgentConfiguration configuration = loadConfiguration();
-    const std::optional<QString> token = readToken(configuration);
+void BackgroundAgent::checkReadiness() {
+    std::optional<QString> token;
+    try {
+        token = readToken();
+    } catch (const PanelTokenSource::StoreUnavailable& error) {
+        retryTokenLater(error.message());
+        return;
+    } catch (const std::exception& error) {
+        report({AgentContract::statusError, QString::fromUtf8(error.what())});
+        return;
+    }
+    try {
+        report(readiness(token));
+    } catch (const std::exception& error) {
+        report({AgentContract::statusError, QString::fromUtf8(error.what())});
+    }
+}
+
+// The first failure is reported; the retries after it stay out of the log.
+void BackgroundAgent::retryTokenLater(const QString& reason) {
+    if (tokenRetry_ == firstTokenRetry) {
+        report({AgentContract::statusError,
+                reason + QStringLiteral(". Агент повторит попытку сам, когда хранилище будет "
+                                        "разблокировано.")});
+    }
+    QTimer::singleShot(tokenRetry_, this, &BackgroundAgent::checkReadiness);
+    tokenRetry_ = std::min(tokenRetry_ * 2, longestTokenRetry);
+}
+
+BackgroundAgent::Health BackgroundAgent::readiness(const std::optional<QString>& token) {
+    const AgentConfiguration& configuration = configuration_;
     if (!token || token->isEmpty()) {
         return {AgentContract::statusNeedsConfiguration,
                 QStringLiteral("Добавьте токен устройства")};
@@ -81,10 +113,10 @@ AgentConfiguration BackgroundAgent::loadConfiguration() {
 }
 
 // The panel's secret store first; a token line left in an old file is still understood.
-std::optional<QString> BackgroundAgent::readToken(const AgentConfiguration& configuration) {
+std::optional<QString> BackgroundAgent::readToken() {
     std::optional<QString> token = PanelTokenSource().read();
     if (!token) {
-        token = configuration.token;
+        token = configuration_.token;
     }
     log_.write(token ? QStringLiteral("Токен устройства получен")
                      : QStringLiteral("Токен устройства не задан"));
