@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <string_view>
 
 #include "config/AgentContract.h"
@@ -73,8 +74,25 @@ public:
     explicit TokenSearch(SecretServiceOperation& operation)
         : operation_(operation), collections_(operation.collections()) {}
 
-    // Never with SECRET_SEARCH_UNLOCK: some providers prompt inside the search itself.
-    Items find() { return operation_.search(tokenSchema, attributes_.get(), false, false); }
+    // Every matching item, locked ones included, so that an unlock can aim at the item's own
+    // collection. Only where prompting is allowed: KeePassXC may prompt inside this search.
+    Items findEverywhere() {
+        return operation_.search(tokenSchema, attributes_.get(), false, false);
+    }
+
+    // The matching items of the collections open now; asks nothing of a locked collection.
+    Items findInOpenCollections() {
+        Items found;
+        for (const GObjectPointer<SecretCollection>& collection : collections_) {
+            if (isLocked(collection.get())) {
+                continue;
+            }
+            Items items =
+                operation_.searchCollection(collection.get(), tokenSchema, attributes_.get());
+            std::move(items.begin(), items.end(), std::back_inserter(found));
+        }
+        return found;
+    }
 
     bool isLocked(gpointer object) { return operation_.isLocked(object); }
 
@@ -219,14 +237,15 @@ std::optional<QString> readOnce(bool mayPrompt) {
     TokenSearch search(operation);
     if (!mayPrompt) {
         search.unlockOpenKWallets();
-        return search.token(search.find(), AgentTokenStorageError::interactionNotAllowed);
+        return search.token(search.findInOpenCollections(),
+                            AgentTokenStorageError::interactionNotAllowed);
     }
-    const std::vector<GDBusProxy*> targets = search.unlockTargets(search.find());
+    const std::vector<GDBusProxy*> targets = search.unlockTargets(search.findEverywhere());
     if (!targets.empty()) {
         operation.unlock(targets);
     }
     // After a prompt a lock remains only when the user dismissed it.
-    return search.token(search.find(), AgentTokenStorageError::userCanceled);
+    return search.token(search.findEverywhere(), AgentTokenStorageError::userCanceled);
 }
 
 // Every matching item gets the token, so any later read returns it; a locked one stops the save
@@ -235,7 +254,7 @@ void saveOnce(const QString& token) {
     SecretServiceOperation operation(nonInteractiveLimit);
     TokenSearch search(operation);
     search.unlockOpenKWallets();
-    const Items items = search.find();
+    const Items items = search.findInOpenCollections();
     for (const GObjectPointer<SecretItem>& item : items) {
         if (search.isLocked(item.get())) {
             throw search.lockedItemError(item.get(), AgentTokenStorageError::interactionNotAllowed);

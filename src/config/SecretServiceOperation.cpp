@@ -198,6 +198,22 @@ GVariant* SecretServiceOperation::callBus(const char* destination, const char* p
     return reply;
 }
 
+std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::searchCollection(
+    SecretCollection* collection, const SecretSchema& schema, GHashTable* attributes) {
+    GError* error = nullptr;
+    GList* found = secret_collection_search_sync(collection, &schema, attributes, SECRET_SEARCH_ALL,
+                                                 cancellable_.get(), &error);
+    if (error) {
+        fail(error);
+    }
+    std::vector<GObjectPointer<SecretItem>> items;
+    for (GList* link = found; link; link = link->next) {
+        items.emplace_back(static_cast<SecretItem*>(link->data));
+    }
+    g_list_free(found);
+    return items;
+}
+
 GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
     GError* error = nullptr;
     GObjectPointer<SecretCollection> collection(secret_collection_for_alias_sync(

@@ -40,6 +40,12 @@ public:
                                                    GHashTable* attributes, bool unlock,
                                                    bool loadSecrets);
 
+    // Items with the given attributes in one collection; never unlocks anything. Providers that
+    // unlock inside a search do so only in the service-wide search.
+    std::vector<GObjectPointer<SecretItem>> searchCollection(SecretCollection* collection,
+                                                             const SecretSchema& schema,
+                                                             GHashTable* attributes);
+
     // The collection the "default" alias points to, or null when the alias is unset.
     GObjectPointer<SecretCollection> defaultCollection();
 
