@@ -73,8 +73,9 @@ sys.exit(daemon.wait())
 PAM
 }
 
+# Never starting kwalletd: the bus would start one without the wallet's key.
 kwallet_is_open() {
-  [[ $(busctl --user call org.kde.kwalletd5 /modules/kwalletd5 org.kde.KWallet isOpen s kdewallet) == "b true" ]]
+  [[ $(busctl --user --auto-start=no call org.kde.kwalletd5 /modules/kwalletd5 org.kde.KWallet isOpen s kdewallet) == "b true" ]]
 }
 
 # kwalletd5 takes the wallet key from pam_kwallet5 through a pipe and the session's environment
@@ -117,6 +118,8 @@ start_keepassxc() {
   cat >"$XDG_CONFIG_HOME/keepassxc/keepassxc.ini" <<CONFIG
 [General]
 ConfigVersion=2
+AutoSaveAfterEveryChange=true
+AutoSaveOnExit=true
 
 [GUI]
 CheckForUpdates=false
@@ -155,6 +158,22 @@ default_collection_is_open() {
     org.freedesktop.DBus.Properties Get ss org.freedesktop.Secret.Collection Locked) == "v b false" ]]
 }
 
+# The desktop providers write into the home folder until they stop; the document portal, which
+# KeePassXC starts, mounts a file system in the runtime folder.
+clean_up() {
+  local pid
+  pid=$(busctl --user --auto-start=no call org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus GetConnectionUnixProcessID s org.freedesktop.secrets 2>/dev/null | cut -d' ' -f2)
+  if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
+    for _ in {1..200}; do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+  fi
+  umount -l "$XDG_RUNTIME_DIR/doc" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+
 inside_namespace() {
   local with_display=$1 provider=$2
   shift 2
@@ -162,8 +181,7 @@ inside_namespace() {
   mkdir -p /run/systemd/system # lets `systemd --user` start without a system manager
 
   scratch=$(mktemp -d /tmp/quorvane-session.XXXXXX)
-  # The document portal, which KeePassXC starts, mounts a file system in the runtime folder.
-  trap 'umount -l "$XDG_RUNTIME_DIR/doc" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+  trap clean_up EXIT
   export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
   mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
   chmod 700 "$HOME" "$XDG_RUNTIME_DIR"
@@ -190,6 +208,10 @@ inside_namespace() {
     read -r -t 15 number <&"$display_pipe" || fail "Xvfb did not start: $(cat "$scratch/xvfb.log")"
     export DISPLAY=:$number
     wait_until 10 "Xvfb" xdpyinfo
+    # Programs the bus starts (the keyring's prompter) draw on this screen too.
+    busctl --user call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
+      UpdateActivationEnvironment 'a{ss}' 1 DISPLAY "$DISPLAY"
+    systemctl --user set-environment DISPLAY="$DISPLAY"
   fi
 
   export QUORVANE_SECRET_PROVIDER=$provider QUORVANE_SESSION_PASSWORD=$session_password
