@@ -1,6 +1,7 @@
 #include "BackgroundAgent.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
@@ -51,10 +52,12 @@ void BackgroundAgent::start() {
     report({AgentContract::statusStarting, std::nullopt});
     try {
         listenForPanels();
-        report(checkReadiness());
+        configuration_ = loadConfiguration();
     } catch (const std::exception& error) {
         report({AgentContract::statusError, QString::fromUtf8(error.what())});
+        return;
     }
+    checkReadiness();
 }
 
 void BackgroundAgent::listenForPanels() {
@@ -69,9 +72,38 @@ void BackgroundAgent::listenForPanels() {
     }
 }
 
-BackgroundAgent::Health BackgroundAgent::checkReadiness() {
-    const AgentConfiguration configuration = loadConfiguration();
-    if (!hasToken(configuration)) {
+void BackgroundAgent::checkReadiness() {
+    bool tokenPresent = false;
+    try {
+        tokenPresent = hasToken();
+    } catch (const PanelTokenSource::StoreUnavailable& error) {
+        retryTokenLater(error.message());
+        return;
+    } catch (const std::exception& error) {
+        report({AgentContract::statusError, QString::fromUtf8(error.what())});
+        return;
+    }
+    try {
+        report(readiness(tokenPresent));
+    } catch (const std::exception& error) {
+        report({AgentContract::statusError, QString::fromUtf8(error.what())});
+    }
+}
+
+// The first failure is reported; the retries after it stay out of the log.
+void BackgroundAgent::retryTokenLater(const QString& reason) {
+    if (tokenRetry_ == firstTokenRetry) {
+        report({AgentContract::statusError,
+                reason + QStringLiteral(". Агент повторит попытку сам, когда хранилище будет "
+                                        "разблокировано.")});
+    }
+    QTimer::singleShot(tokenRetry_, this, &BackgroundAgent::checkReadiness);
+    tokenRetry_ = std::min(tokenRetry_ * 2, longestTokenRetry);
+}
+
+BackgroundAgent::Health BackgroundAgent::readiness(bool tokenPresent) {
+    const AgentConfiguration& configuration = configuration_;
+    if (!tokenPresent) {
         return {AgentContract::statusNeedsConfiguration,
                 QStringLiteral("Добавьте токен устройства")};
     }
@@ -100,9 +132,9 @@ AgentConfiguration BackgroundAgent::loadConfiguration() {
 
 // The panel's secret store first; a token line left in an old file is still understood. This
 // agent never talks to the network, so the token is only looked at and then overwritten.
-bool BackgroundAgent::hasToken(const AgentConfiguration& configuration) {
+bool BackgroundAgent::hasToken() {
     std::optional<QString> token = PanelTokenSource().read();
-    const std::optional<QString>& found = token ? token : configuration.token;
+    const std::optional<QString>& found = token ? token : configuration_.token;
     const bool present = found && !found->isEmpty();
     if (token) {
         wipe(*token);

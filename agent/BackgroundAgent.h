@@ -3,25 +3,30 @@
 #include <QLatin1StringView>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 #include "AgentLog.h"
 #include "GuiSocketServer.h"
 #include "HealthFile.h"
+#include "config/AgentConfiguration.h"
 #include "config/TerminationSignals.h"
 
 namespace quorvane {
 
-struct AgentConfiguration;
-
 // The bundled agent: listens for panels, checks its configuration, the device token and the
-// folders once at start, reports the outcome in its health file and log, and stops on SIGTERM.
+// folders at start, reports the outcome in its health file and log, and stops on SIGTERM. While
+// the secret store cannot give the token (a session often starts the agent before the keyring
+// is unlocked) it asks again, less and less often, and carries on once it can.
 // It serves no folder to anyone: it never talks to the network.
 class BackgroundAgent : public QObject {
     Q_OBJECT
 
 public:
     BackgroundAgent();
+
+    static constexpr std::chrono::milliseconds firstTokenRetry{250};
+    static constexpr std::chrono::milliseconds longestTokenRetry{2'000};
 
     // Runs the start-up checks; the outcome is in the health file when this returns.
     void start();
@@ -33,9 +38,11 @@ private:
     };
 
     void listenForPanels();
-    Health checkReadiness();
+    void checkReadiness();
+    Health readiness(bool tokenPresent);
     AgentConfiguration loadConfiguration();
-    bool hasToken(const AgentConfiguration& configuration);
+    bool hasToken();
+    void retryTokenLater(const QString& reason);
     void checkFolders(const AgentConfiguration& configuration);
     void report(const Health& health);
     void stop();
@@ -46,6 +53,8 @@ private:
     static constexpr std::chrono::seconds stopDeadline{1};
 
     TerminationSignals termination_{nullptr, stopDeadline};
+    AgentConfiguration configuration_;
+    std::chrono::milliseconds tokenRetry_ = firstTokenRetry;
 };
 
 }  // namespace quorvane

@@ -35,11 +35,11 @@ std::optional<QString> PanelTokenSource::read() const {
     if (!panel.waitForFinished(int(deadline.remainingTime()))) {
         panel.kill();
         panel.waitForFinished(1000);
-        throw QuorvaneError(QStringLiteral("Панель Quorvane не выдала токен устройства за %1 с")
-                                .arg(timeLimit.count() / 1000));
+        throw StoreUnavailable(QStringLiteral("Панель Quorvane не выдала токен устройства за %1 с")
+                                   .arg(timeLimit.count() / 1000));
     }
     if (panel.exitStatus() != QProcess::NormalExit || panel.exitCode() != 0) {
-        throw QuorvaneError(
+        throw StoreUnavailable(
             QStringLiteral("Не удалось прочитать токен устройства из хранилища паролей"));
     }
     const QByteArray token = panel.readAllStandardOutput();

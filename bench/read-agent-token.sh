@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Times `quorvane --read-agent-token` against `secret-tool lookup` for the same item, run
-# alternately inside a private desktop session, and measures the panel's peak memory in that
-# mode. Goal: at most 1.5 times secret-tool's median time and under 30 MB peak RSS.
+# alternately inside a private desktop session with the given Secret Service provider
+# (gnome-keyring, kwallet or keepassxc), and measures the panel's peak memory in that mode.
+# Goal: at most 1.5 times secret-tool's median time and under 30 MB peak RSS.
 #
-#   bench/read-agent-token.sh [PREFIX] [ROUNDS]   (PREFIX defaults to build/ci)
+#   bench/read-agent-token.sh [PREFIX] [ROUNDS] [PROVIDER]   (build/ci, 200, gnome-keyring)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 prefix=$(realpath "${1:-$root/build/ci}")
 rounds=${2:-200}
+provider=${3:-gnome-keyring}
 
 if [[ -z ${QUORVANE_BENCH_SESSION:-} ]]; then
-  exec env QUORVANE_BENCH_SESSION=1 "$root/scripts/private-session.sh" -- "$0" "$prefix" "$rounds"
+  exec env QUORVANE_BENCH_SESSION=1 "$root/scripts/private-session.sh" --provider "$provider" -- \
+    "$0" "$prefix" "$rounds" "$provider"
 fi
 
 panel=$prefix/bin/quorvane
@@ -43,7 +46,8 @@ tool_median=$(printf '%s\n' "${tool_times[@]}" | median)
 panel_rss=$(/usr/bin/time -f %M "$panel" --read-agent-token 2>&1 >/dev/null)
 tool_rss=$(/usr/bin/time -f %M secret-tool lookup "${attributes[@]}" 2>&1 >/dev/null)
 
-awk -v rounds="$rounds" -v p="$panel_median" -v t="$tool_median" -v pr="$panel_rss" -v tr="$tool_rss" 'BEGIN {
+awk -v provider="$provider" -v rounds="$rounds" -v p="$panel_median" -v t="$tool_median" -v pr="$panel_rss" -v tr="$tool_rss" 'BEGIN {
+  printf "provider                         %s\n", provider
   printf "rounds (alternating)             %d\n", rounds
   printf "quorvane --read-agent-token      median %.2f ms, peak RSS %.1f MB\n", p / 1000, pr / 1024
   printf "secret-tool lookup               median %.2f ms, peak RSS %.1f MB\n", t / 1000, tr / 1024

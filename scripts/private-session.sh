@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Runs a command inside a private desktop session: its own mount and PID namespaces,
-# a `systemd --user` manager with its session bus, an unlocked gnome-keyring default
+# a `systemd --user` manager with its session bus, a Secret Service with an unlocked default
 # collection, a temporary $HOME and $XDG_RUNTIME_DIR and, with --display, an Xvfb screen.
 # Everything started here dies with the PID namespace when the command ends.
 #
-#   scripts/private-session.sh [--display] [--] COMMAND [ARG...]
+#   scripts/private-session.sh [--display] [--provider NAME] [--] COMMAND [ARG...]
+#
+# The Secret Service provider is gnome-keyring (default), kwallet (kwalletd5 with a wallet
+# opened the way PAM opens it at login) or keepassxc (KeePassXC with its Secret Service
+# integration and an open database); the last two are desktop programs and bring a display.
+# Their password is $QUORVANE_SESSION_PASSWORD; the provider's name is in
+# $QUORVANE_SECRET_PROVIDER. With QUORVANE_KWALLET_WALLET=none kwalletd starts without a wallet.
+# QUORVANE_KEEPASSXC_CONFIRM=true and QUORVANE_KEEPASSXC_UNLOCK_BEFORE_SEARCH=true switch on
+# KeePassXC's per-client confirmation and its unlock inside a search.
 #
 # The exit status is the command's; 125 means the session could not be set up.
 set -euo pipefail
@@ -24,14 +32,156 @@ wait_until() { # seconds, description, command...
   done
 }
 
+session_password=quorvane-session
+
+start_gnome_keyring() {
+  printf %s "$session_password" | gnome-keyring-daemon --unlock --components=secrets >"$scratch/keyring.env" 2>"$scratch/keyring.log" ||
+    fail "gnome-keyring-daemon did not start: $(cat "$scratch/keyring.log")"
+}
+
+# kwalletd5 takes the wallet key from pam_kwallet5 through a pipe and the session's environment
+# through a socket (its --pam-login protocol); the key is derived like pam_kwallet5 does, so the
+# same password typed into kwalletd's dialog opens the wallet again after it was closed.
+kwallet_pam_login() {
+  python3 - "$session_password" "$XDG_DATA_HOME/kwalletd/kdewallet.salt" "$scratch/kwallet-$1.sock" \
+    >>"$scratch/kwalletd.log" 2>&1 <<'PAM' &
+import hashlib, os, socket, subprocess, sys
+password, salt_path, socket_path = sys.argv[1:]
+if not os.path.exists(salt_path):
+    with open(salt_path, "wb") as salt_file:
+        salt_file.write(os.urandom(56))
+with open(salt_path, "rb") as salt_file:
+    salt = salt_file.read()
+key = hashlib.pbkdf2_hmac("sha512", password.encode(), salt, 50000, 56)
+hash_read, hash_write = os.pipe()
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+listener.bind(socket_path)
+listener.listen(1)
+daemon = subprocess.Popen(
+    ["kwalletd5", "--pam-login", str(hash_read), str(listener.fileno())],
+    pass_fds=(hash_read, listener.fileno()), env=dict(os.environ, PAM_KWALLET5_LOGIN=socket_path))
+os.close(hash_read)
+os.write(hash_write, key)
+os.close(hash_write)
+client = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+client.connect(socket_path)
+client.sendall("".join(f"{name}={os.environ[name]}\n" for name in
+                       ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "HOME")
+                       if name in os.environ).encode())
+client.close()
+sys.exit(daemon.wait())
+PAM
+}
+
+# Never starting kwalletd: the bus would start one without the wallet's key.
+kwallet_is_open() {
+  [[ $(busctl --user --auto-start=no call org.kde.kwalletd5 /modules/kwalletd5 org.kde.KWallet isOpen s kdewallet) == "b true" ]]
+}
+
+# kwalletd5 takes the wallet key from pam_kwallet5 through a pipe and the session's environment
+# through a socket (its --pam-login protocol); the key is derived as pam_kwallet5 derives it, so
+# the same password typed into kwalletd's dialog opens the wallet again after it was closed.
+# kwalletd shows a wallet to the Secret Service only when the wallet existed at its start, so
+# the first login makes the wallet and the second is the one the session runs with.
+start_kwallet() {
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/kwalletd"
+  cat >"$XDG_CONFIG_HOME/kwalletrc" <<'CONFIG'
+[Wallet]
+Enabled=true
+First Use=false
+Close When Idle=false
+Use One Wallet=true
+
+[org.freedesktop.secrets]
+apiEnabled=true
+CONFIG
+  if [[ ${QUORVANE_KWALLET_WALLET:-} == none ]]; then
+    kwalletd5 >"$scratch/kwalletd.log" 2>&1 &
+    return
+  fi
+  kwallet_pam_login first
+  wait_until 15 "kwalletd's first login" kwallet_is_open
+  busctl --user call org.kde.kwalletd5 /modules/kwalletd5 org.kde.KWallet close sb kdewallet true >/dev/null
+  local pid
+  pid=$(busctl --user call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
+    GetConnectionUnixProcessID s org.kde.kwalletd5 | cut -d' ' -f2)
+  kill "$pid"
+  wait_until 10 "kwalletd's exit" bash -c "! kill -0 $pid"
+  kwallet_pam_login second
+  wait_until 15 "kwalletd's login" kwallet_is_open
+}
+
+# A database exposed to the Secret Service made from a KeePass XML file: its root group is the
+# exposed group, which the desktop program otherwise sets in a dialog.
+start_keepassxc() {
+  mkdir -p "$XDG_CONFIG_HOME/keepassxc"
+  cat >"$XDG_CONFIG_HOME/keepassxc/keepassxc.ini" <<CONFIG
+[General]
+ConfigVersion=2
+AutoSaveAfterEveryChange=true
+AutoSaveOnExit=true
+
+[GUI]
+CheckForUpdates=false
+ApplicationTheme=classic
+
+[FdoSecrets]
+Enabled=true
+ShowNotification=false
+ConfirmDeleteItem=false
+ConfirmAccessItem=${QUORVANE_KEEPASSXC_CONFIRM:-false}
+UnlockBeforeSearch=${QUORVANE_KEEPASSXC_UNLOCK_BEFORE_SEARCH:-false}
+CONFIG
+  cat >"$scratch/database.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8" standalone="yes"?>
+<KeePassFile>
+  <Meta>
+    <DatabaseName>quorvane</DatabaseName>
+    <CustomData>
+      <Item><Key>FDO_SECRETS_EXPOSED_GROUP</Key><Value>{00112233-4455-6677-8899-aabbccddeeff}</Value></Item>
+    </CustomData>
+  </Meta>
+  <Root>
+    <Group><UUID>ABEiM0RVZneImaq7zN3u/w==</UUID><Name>Passwords</Name></Group>
+  </Root>
+</KeePassFile>
+XML
+  printf '%s\n%s\n' "$session_password" "$session_password" |
+    keepassxc-cli import -q -p -t 100 "$scratch/database.xml" "$HOME/passwords.kdbx" >"$scratch/keepassxc.log" 2>&1 ||
+    fail "keepassxc-cli could not make the database: $(cat "$scratch/keepassxc.log")"
+  printf '%s\n' "$session_password" |
+    keepassxc --pw-stdin "$HOME/passwords.kdbx" >>"$scratch/keepassxc.log" 2>&1 &
+}
+
+default_collection_is_open() {
+  [[ $(busctl --user call org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
+    org.freedesktop.DBus.Properties Get ss org.freedesktop.Secret.Collection Locked) == "v b false" ]]
+}
+
+# The desktop providers write into the home folder until they stop; the document portal, which
+# KeePassXC starts, mounts a file system in the runtime folder.
+clean_up() {
+  local pid
+  pid=$(busctl --user --auto-start=no call org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus GetConnectionUnixProcessID s org.freedesktop.secrets 2>/dev/null | cut -d' ' -f2)
+  if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
+    for _ in {1..200}; do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+  fi
+  umount -l "$XDG_RUNTIME_DIR/doc" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+
 inside_namespace() {
-  local with_display=$1
-  shift
+  local with_display=$1 provider=$2
+  shift 2
   mount -t tmpfs tmpfs /run/systemd 2>/dev/null || fail "cannot mount a private /run/systemd"
   mkdir -p /run/systemd/system # lets `systemd --user` start without a system manager
 
   scratch=$(mktemp -d /tmp/quorvane-session.XXXXXX)
-  trap 'rm -rf "$scratch"' EXIT
+  trap clean_up EXIT
   export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
   mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
   chmod 700 "$HOME" "$XDG_RUNTIME_DIR"
@@ -39,14 +189,17 @@ inside_namespace() {
   export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
   unset DISPLAY WAYLAND_DISPLAY XAUTHORITY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK || true
 
+  # Only the chosen provider may answer: the bus would otherwise start gnome-keyring for the
+  # first caller of the Secret Service, before the provider has taken the name.
+  if [[ $provider != gnome-keyring ]]; then
+    local activation
+    for activation in org.freedesktop.secrets org.gnome.keyring; do
+      mount --bind /dev/null "/usr/share/dbus-1/services/$activation.service"
+    done
+  fi
+
   /lib/systemd/systemd --user >"$scratch/systemd.log" 2>&1 &
   wait_until 15 "systemd --user" busctl --user status org.freedesktop.systemd1
-
-  printf 'quorvane-session' | gnome-keyring-daemon --unlock --components=secrets >"$scratch/keyring.env" 2>"$scratch/keyring.log" ||
-    fail "gnome-keyring-daemon did not start: $(cat "$scratch/keyring.log")"
-  wait_until 10 "the Secret Service" busctl --user call org.freedesktop.secrets \
-    /org/freedesktop/secrets/aliases/default org.freedesktop.DBus.Properties Get ss \
-    org.freedesktop.Secret.Collection Locked
 
   if [[ $with_display == 1 ]]; then
     exec {display_pipe}<> <(:)
@@ -55,7 +208,18 @@ inside_namespace() {
     read -r -t 15 number <&"$display_pipe" || fail "Xvfb did not start: $(cat "$scratch/xvfb.log")"
     export DISPLAY=:$number
     wait_until 10 "Xvfb" xdpyinfo
+    # Programs the bus starts (the keyring's prompter) draw on this screen too.
+    busctl --user call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
+      UpdateActivationEnvironment 'a{ss}' 1 DISPLAY "$DISPLAY"
+    systemctl --user set-environment DISPLAY="$DISPLAY"
   fi
+
+  export QUORVANE_SECRET_PROVIDER=$provider QUORVANE_SESSION_PASSWORD=$session_password
+  "start_${provider//-/_}"
+  case $provider in
+  kwallet) wait_until 15 "the Secret Service" busctl --user status org.freedesktop.secrets ;;
+  *) wait_until 15 "the Secret Service" default_collection_is_open ;;
+  esac
 
   set +e
   "$@"
@@ -65,19 +229,30 @@ inside_namespace() {
 }
 
 main() {
-  local with_display=0
+  local with_display=0 provider=gnome-keyring
   while (($#)); do
     case $1 in
     --display) with_display=1 ;;
+    --provider)
+      provider=${2:-}
+      shift
+      ;;
     --) shift; break ;;
     *) break ;;
     esac
     shift
   done
-  (($#)) || fail "usage: private-session.sh [--display] [--] COMMAND [ARG...]"
+  (($#)) || fail "usage: private-session.sh [--display] [--provider NAME] [--] COMMAND [ARG...]"
 
+  local provider_tools
+  case $provider in
+  gnome-keyring) provider_tools=(gnome-keyring-daemon) ;;
+  kwallet) provider_tools=(kwalletd5 python3) with_display=1 ;;
+  keepassxc) provider_tools=(keepassxc keepassxc-cli) with_display=1 ;;
+  *) fail "unknown provider '$provider' (gnome-keyring, kwallet or keepassxc)" ;;
+  esac
   local tool
-  for tool in unshare busctl gnome-keyring-daemon dbus-daemon; do
+  for tool in unshare busctl dbus-daemon "${provider_tools[@]}"; do
     command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/setup-debian.sh"
   done
   [[ -x /lib/systemd/systemd ]] || fail "/lib/systemd/systemd is missing; run scripts/setup-debian.sh"
@@ -93,7 +268,7 @@ main() {
     runner=(sudo --preserve-env)
   fi
   exec "${runner[@]}" unshare --mount --pid --fork --kill-child --mount-proc \
-    "$BASH" "${BASH_SOURCE[0]}" --inside "$with_display" "$@"
+    "$BASH" "${BASH_SOURCE[0]}" --inside "$with_display" "$provider" "$@"
 }
 
 if [[ ${1:-} == --inside ]]; then

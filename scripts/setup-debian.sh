@@ -13,6 +13,9 @@ packages=(
   qt6-qpa-plugins libqt6svg6 adwaita-icon-theme hicolor-icon-theme
   # the private desktop session for tests and for running without a desktop
   systemd dbus-user-session gnome-keyring libsecret-tools xvfb x11-utils xauth
+  # the other Secret Service providers tested there, and the means to answer their dialogs;
+  # kwalletd's encrypted sessions need the QCA plugins, which are only a recommendation
+  libkf5wallet-bin libqca-qt5-2-plugins keepassxc python3 xdotool dbus-bin
   # benchmarks and screenshots
   hyperfine imagemagick time
   # packaging: the launcher entry's check and the Debian package's dependencies

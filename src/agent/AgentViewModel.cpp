@@ -5,6 +5,7 @@
 #include <QPromise>
 #include <QVariantMap>
 #include <memory>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -202,6 +203,11 @@ void AgentViewModel::setTokenAccessNeeded(bool needed) {
     Q_EMIT tokenAccessNeededChanged();
 }
 
+void AgentViewModel::setSavingToken(bool saving) {
+    isSavingToken_ = saving;
+    Q_EMIT isSavingTokenChanged();
+}
+
 void AgentViewModel::setAuthorizingToken(bool authorizing) {
     isAuthorizingToken_ = authorizing;
     Q_EMIT isAuthorizingTokenChanged();
@@ -261,20 +267,70 @@ void AgentViewModel::appendLog(const QString& message) {
     setLogEntries(std::move(entries));
 }
 
-void AgentViewModel::loadConfiguration() {
+void AgentViewModel::loadConfiguration(std::function<void()> then) {
+    setWorkspaceRoots(workspaceRootsFromFileAlone());
+    const quint64 load = ++configurationLoads_;
+    auto loaded = std::make_shared<AgentConfiguration>();
+    runOffMainThread(
+        [store = configurationStore_, loaded] { *loaded = store.load(); },
+        [this, load, loaded, then = std::move(then)](const std::exception_ptr& failure) {
+            if (load != configurationLoads_) {
+                return;  // a later load is under way and will publish
+            }
+            if (failure) {
+                applyFailedLoad(failure);
+            } else {
+                applyLoadedConfiguration(*loaded);
+            }
+            if (then) {
+                then();
+            }
+        });
+}
+
+void AgentViewModel::applyLoadedConfiguration(const AgentConfiguration& configuration) {
+    setTokenAccessNeeded(false);
+    setTokenStatus(AgentConfigurationStore::maskedToken(configuration.token));
+    setHasSavedToken(configuration.token && !configuration.token->isEmpty());
+    setWorkspaceRoots(configuration.workspaceRoots);
+}
+
+void AgentViewModel::applyFailedLoad(const std::exception_ptr& failure) {
+    setTokenStatus(u"Не удалось прочитать"_s);
+    setTokenAccessNeeded(isTokenStorageFailure(failure));
+    setHasSavedToken(false);
+    setWorkspaceRoots(workspaceRootsFromFileAlone());
+    setConfigurationMessage(descriptionOf(failure));
+}
+
+void AgentViewModel::runOffMainThread(std::function<void()> work,
+                                      std::function<void(std::exception_ptr)> done) {
+    QPromise<std::exception_ptr> promise;
+    // The watcher is a child: once this object is gone, a late outcome reaches nobody.
+    auto* watcher = new QFutureWatcher<std::exception_ptr>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, done = std::move(done)] {
+        const QFuture<std::exception_ptr> outcome = watcher->future();
+        done(outcome.resultCount() > 0
+                 ? outcome.result()
+                 : std::make_exception_ptr(std::runtime_error("background task did not run")));
+        watcher->deleteLater();
+    });
+    watcher->setFuture(promise.future());
     try {
-        const AgentConfiguration configuration = configurationStore_.load();
-        setTokenAccessNeeded(false);
-        setTokenStatus(AgentConfigurationStore::maskedToken(configuration.token));
-        setHasSavedToken(configuration.token && !configuration.token->isEmpty());
-        setWorkspaceRoots(configuration.workspaceRoots);
-    } catch (...) {
-        const std::exception_ptr failure = std::current_exception();
-        setTokenStatus(u"Не удалось прочитать"_s);
-        setTokenAccessNeeded(isTokenStorageFailure(failure));
-        setHasSavedToken(false);
-        setWorkspaceRoots(workspaceRootsFromFileAlone());
-        setConfigurationMessage(descriptionOf(failure));
+        // Detached: the secret store may outlast the window, and the panel must quit meanwhile.
+        std::thread([promise = std::move(promise), work = std::move(work)]() mutable {
+            promise.start();
+            std::exception_ptr failure;
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            promise.addResult(failure);
+            promise.finish();
+        }).detach();
+    } catch (const std::system_error&) {
+        // The promise went with the failed thread's function; the watcher reports it.
     }
 }
 
@@ -528,20 +584,35 @@ void AgentViewModel::finishRestartFailure(std::exception_ptr failure) {
 // Token.
 
 bool AgentViewModel::saveToken() {
-    try {
-        configurationStore_.storeToken(tokenDraft_);
-    } catch (...) {
-        const std::exception_ptr failure = std::current_exception();
-        setTokenAccessNeeded(isTokenStorageFailure(failure));
-        setConfigurationMessage(descriptionOf(failure));
+    if (isSavingToken_) {
         return false;
     }
+    try {
+        AgentConfigurationStore::validateToken(tokenDraft_);
+    } catch (...) {
+        setConfigurationMessage(descriptionOf(std::current_exception()));
+        return false;
+    }
+    setSavingToken(true);
+    runOffMainThread(
+        [store = configurationStore_, draft = tokenDraft_] { store.storeToken(draft); },
+        [this](const std::exception_ptr& failure) { finishTokenSave(failure); });
+    return true;
+}
+
+void AgentViewModel::finishTokenSave(const std::exception_ptr& failure) {
+    setSavingToken(false);
+    if (failure) {
+        setTokenAccessNeeded(isTokenStorageFailure(failure));
+        setConfigurationMessage(descriptionOf(failure));
+        return;
+    }
     setTokenDraft(QString());
+    Q_EMIT tokenSaved();
     loadConfiguration();
     setConfigurationMessage(PlatformWording::current().tokenStored());
     applyConfigurationChange();
     appendLog(u"Конфигурация подключения обновлена"_s);
-    return true;
 }
 
 void AgentViewModel::authorizeTokenAccess() {
@@ -574,11 +645,12 @@ void AgentViewModel::finishTokenAuthorization(const std::optional<QString>& fail
         setConfigurationMessage(*failure);
         return;
     }
-    loadConfiguration();
-    if (hasSavedToken_) {
-        setConfigurationMessage(u"Доступ к сохранённому токену восстановлен."_s);
-        applyConfigurationChange();
-    }
+    loadConfiguration([this] {
+        if (hasSavedToken_) {
+            setConfigurationMessage(u"Доступ к сохранённому токену восстановлен."_s);
+            applyConfigurationChange();
+        }
+    });
 }
 
 // Workspace folders.

@@ -46,6 +46,7 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(bool hasSavedToken READ hasSavedToken NOTIFY hasSavedTokenChanged)
     Q_PROPERTY(bool tokenAccessNeeded READ tokenAccessNeeded NOTIFY tokenAccessNeededChanged)
     Q_PROPERTY(bool isAuthorizingToken READ isAuthorizingToken NOTIFY isAuthorizingTokenChanged)
+    Q_PROPERTY(bool isSavingToken READ isSavingToken NOTIFY isSavingTokenChanged)
     // Empty while there is no message.
     Q_PROPERTY(QString configurationMessage READ configurationMessageOrEmpty NOTIFY
                    configurationMessageChanged)
@@ -96,6 +97,7 @@ public:
     bool hasSavedToken() const { return hasSavedToken_; }
     bool tokenAccessNeeded() const { return tokenAccessNeeded_; }
     bool isAuthorizingToken() const { return isAuthorizingToken_; }
+    bool isSavingToken() const { return isSavingToken_; }
     const std::optional<QString>& configurationMessage() const { return configurationMessage_; }
     QString updateStatus() const { return updateStatus_; }
     void setUpdateStatus(const QString& status);
@@ -108,6 +110,8 @@ public:
     Q_INVOKABLE void refresh();
     Q_INVOKABLE void shutdown();
     Q_INVOKABLE void togglePower();
+    // True when the draft is valid and its save has begun; the outcome follows on the main
+    // thread (configurationMessage), since the secret store may take seconds to answer.
     Q_INVOKABLE bool saveToken();
     Q_INVOKABLE void authorizeTokenAccess();
     Q_INVOKABLE void selectWorkspaceFolder();
@@ -135,6 +139,9 @@ Q_SIGNALS:
     void hasSavedTokenChanged();
     void tokenAccessNeededChanged();
     void isAuthorizingTokenChanged();
+    void isSavingTokenChanged();
+    // A save begun by saveToken() has stored the token.
+    void tokenSaved();
     void configurationMessageChanged();
     void updateStatusChanged();
     void workspaceStatusDetailChanged();
@@ -160,10 +167,19 @@ private:
     void setHasSavedToken(bool hasToken);
     void setTokenAccessNeeded(bool needed);
     void setAuthorizingToken(bool authorizing);
+    void setSavingToken(bool saving);
     void setConfigurationMessage(std::optional<QString> message);
 
     void appendLog(const QString& message);
-    void loadConfiguration();
+    // The folders at once from the file; the token's state from the secret store on a worker,
+    // applied on the main thread, after which `then` runs. Only the latest load is applied.
+    void loadConfiguration(std::function<void()> then = {});
+    void applyLoadedConfiguration(const AgentConfiguration& configuration);
+    void applyFailedLoad(const std::exception_ptr& failure);
+    // Runs `work` on a thread of its own (the secret store may wait for seconds); `done` gets
+    // its failure, null on success, on the main thread and never after this object is gone.
+    void runOffMainThread(std::function<void()> work, std::function<void(std::exception_ptr)> done);
+    void finishTokenSave(const std::exception_ptr& failure);
     QList<WorkspaceRootConfiguration> workspaceRootsFromFileAlone() const;
     AgentServiceState operationalState(const AgentServiceState& registrationState);
     AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
@@ -208,6 +224,8 @@ private:
     bool hasSavedToken_ = false;
     bool tokenAccessNeeded_ = false;
     bool isAuthorizingToken_ = false;
+    bool isSavingToken_ = false;
+    quint64 configurationLoads_ = 0;
     std::optional<QString> configurationMessage_;
     QString updateStatus_;
 

@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
+#include <iterator>
+#include <string_view>
 
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
@@ -56,36 +58,231 @@ Attributes tokenAttributes() {
     return attributes;
 }
 
-bool isLocked(const GObjectPointer<SecretItem>& item) {
-    return secret_item_get_locked(item.get());
+using Collections = std::vector<GObjectPointer<SecretCollection>>;
+
+const char* pathOf(gpointer proxy) {
+    return g_dbus_proxy_get_object_path(G_DBUS_PROXY(proxy));
 }
 
-// The stored bytes exactly: a leading byte-order mark stays part of the token.
-QString decodeToken(SecretItem* item) {
-    SecretValuePointer value(secret_item_get_secret(item));
-    if (!value) {
-        throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
-    }
-    gsize length = 0;
-    const gchar* bytes = secret_value_get(value.get(), &length);
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
-                                                       QStringConverter::Flag::ConvertInitialBom);
-    QString token = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
-    if (decoder.hasError()) {
-        throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
-    }
-    return token;
-}
+struct CharRelease {
+    void operator()(char* text) const { g_free(text); }
+};
 
-void createInDefaultCollection(SecretServiceOperation& operation, const Attributes& attributes,
-                               SecretValue* value) {
+// The token store's view of the service during one operation: lock states are asked afresh.
+class TokenSearch {
+public:
+    explicit TokenSearch(SecretServiceOperation& operation)
+        : operation_(operation), collections_(operation.collections()) {}
+
+    // Every matching item, locked ones included, so that an unlock can aim at the item's own
+    // collection. Only where prompting is allowed: KeePassXC may prompt inside this search.
+    Items findEverywhere() {
+        return operation_.search(tokenSchema, attributes_.get(), false, false);
+    }
+
+    // The matching items of the collections open now; asks nothing of a locked collection.
+    Items findInOpenCollections() {
+        Items found;
+        for (const GObjectPointer<SecretCollection>& collection : collections_) {
+            if (isLocked(collection.get())) {
+                continue;
+            }
+            Items items =
+                operation_.searchCollection(collection.get(), tokenSchema, attributes_.get());
+            std::move(items.begin(), items.end(), std::back_inserter(found));
+        }
+        return found;
+    }
+
+    bool isLocked(gpointer object) { return operation_.isLocked(object); }
+
+    std::vector<GDBusProxy*> lockedCollections() {
+        std::vector<GDBusProxy*> locked;
+        for (const GObjectPointer<SecretCollection>& collection : collections_) {
+            if (isLocked(collection.get())) {
+                locked.push_back(G_DBUS_PROXY(collection.get()));
+            }
+        }
+        return locked;
+    }
+
+    // Items live below their collection's object path.
+    SecretCollection* collectionOf(SecretItem* item) const {
+        const std::string_view itemPath = pathOf(item);
+        for (const GObjectPointer<SecretCollection>& collection : collections_) {
+            const std::string_view path = pathOf(collection.get());
+            if (itemPath.size() > path.size() && itemPath.substr(0, path.size()) == path &&
+                itemPath[path.size()] == '/') {
+                return collection.get();
+            }
+        }
+        return nullptr;
+    }
+
+    // A locked item in an open collection is withheld per client, not locked with its collection.
+    AgentTokenStorageError lockedItemError(SecretItem* item, std::int32_t status) {
+        SecretCollection* collection = collectionOf(item);
+        if (collection && !isLocked(collection)) {
+            return AgentTokenStorageError(
+                status, AgentTokenStorageError::Cause::clientConfirmationRequired);
+        }
+        return AgentTokenStorageError(status);
+    }
+
+    // kwalletd reports its collection locked after it starts even when the wallet is open
+    // (opened at login); only then an unlock shows no window, so only then it runs unasked.
+    void unlockOpenKWallets() {
+        std::vector<GDBusProxy*> open;
+        for (GDBusProxy* collection : lockedCollections()) {
+            const std::unique_ptr<char, CharRelease> label(
+                secret_collection_get_label(SECRET_COLLECTION(collection)));
+            if (label && operation_.isOpenKWallet(label.get())) {
+                open.push_back(collection);
+            }
+        }
+        if (!open.empty()) {
+            operation_.unlock(open);
+        }
+    }
+
+    // What unlocking must cover: the collections of locked items (or the items themselves when
+    // their collection is open), or, when nothing was found, the default collection (else every
+    // locked one), since a locked collection may hide its items from a search.
+    std::vector<GDBusProxy*> unlockTargets(const Items& items) {
+        std::vector<GDBusProxy*> targets;
+        for (const GObjectPointer<SecretItem>& item : items) {
+            if (!isLocked(item.get())) {
+                continue;
+            }
+            SecretCollection* collection = collectionOf(item.get());
+            targets.push_back(collection && isLocked(collection) ? G_DBUS_PROXY(collection)
+                                                                 : G_DBUS_PROXY(item.get()));
+        }
+        if (!items.empty()) {
+            return targets;
+        }
+        targets = lockedCollections();
+        const GObjectPointer<SecretCollection> preferred = operation_.defaultCollection();
+        if (preferred) {
+            const auto same = std::find_if(targets.begin(), targets.end(), [&](GDBusProxy* target) {
+                return std::string_view(pathOf(target)) == pathOf(preferred.get());
+            });
+            if (same != targets.end()) {
+                return {*same};
+            }
+        }
+        return targets;
+    }
+
+    // The outcome of a final search: `lockedStatus` is what a remaining lock means.
+    std::optional<QString> token(const Items& items, std::int32_t lockedStatus) {
+        for (const GObjectPointer<SecretItem>& item : items) {
+            if (!isLocked(item.get())) {
+                operation_.loadSecret(item.get());
+                return decodeToken(item.get());
+            }
+        }
+        if (!items.empty()) {
+            throw lockedItemError(items.front().get(), lockedStatus);
+        }
+        // A locked collection may hold the token without showing it (KeePassXC), so nothing
+        // found there is not "no token".
+        if (!lockedCollections().empty()) {
+            throw AgentTokenStorageError(lockedStatus);
+        }
+        return std::nullopt;
+    }
+
+private:
+    // The stored bytes exactly: a leading byte-order mark stays part of the token. An item that
+    // comes back without its secret is a failed transfer, not an undecodable value.
+    static QString decodeToken(SecretItem* item) {
+        SecretValuePointer value(secret_item_get_secret(item));
+        if (!value) {
+            throw AgentTokenStorageError(AgentTokenStorageError::otherFailure);
+        }
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(value.get(), &length);
+        QStringDecoder decoder(
+            QStringConverter::Utf8,
+            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        QString token = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
+        if (decoder.hasError()) {
+            throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
+        }
+        return token;
+    }
+
+    SecretServiceOperation& operation_;
+    Collections collections_;
+    const Attributes attributes_ = tokenAttributes();
+};
+
+void createInDefaultCollection(SecretServiceOperation& operation, SecretValue* value) {
     GObjectPointer<SecretCollection> collection = operation.defaultCollection();
-    // Without a default collection, making one needs a new password from the user.
-    if (!collection || secret_collection_get_locked(collection.get())) {
+    // Making a collection needs a new password from the user.
+    if (!collection) {
+        throw AgentTokenStorageError(AgentTokenStorageError::noCollection);
+    }
+    if (operation.isLocked(collection.get())) {
         throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
     }
+    const Attributes attributes = tokenAttributes();
     operation.createItem(collection.get(), tokenSchema, attributes.get(),
                          AgentContract::tokenService.data(), value);
+}
+
+std::optional<QString> readOnce(bool mayPrompt) {
+    SecretServiceOperation operation(mayPrompt ? promptingLimit : nonInteractiveLimit);
+    TokenSearch search(operation);
+    if (!mayPrompt) {
+        search.unlockOpenKWallets();
+        return search.token(search.findInOpenCollections(),
+                            AgentTokenStorageError::interactionNotAllowed);
+    }
+    const std::vector<GDBusProxy*> targets = search.unlockTargets(search.findEverywhere());
+    if (!targets.empty()) {
+        operation.unlock(targets);
+    }
+    // After a prompt a lock remains only when the user dismissed it.
+    return search.token(search.findEverywhere(), AgentTokenStorageError::userCanceled);
+}
+
+// Every matching item gets the token, so any later read returns it; a locked one stops the save
+// before anything changes, since unlocking it would need the user.
+void saveOnce(const QString& token) {
+    SecretServiceOperation operation(nonInteractiveLimit);
+    TokenSearch search(operation);
+    search.unlockOpenKWallets();
+    const Items items = search.findInOpenCollections();
+    for (const GObjectPointer<SecretItem>& item : items) {
+        if (search.isLocked(item.get())) {
+            throw search.lockedItemError(item.get(), AgentTokenStorageError::interactionNotAllowed);
+        }
+    }
+    const QByteArray bytes = token.toUtf8();
+    const SecretValuePointer value(secret_value_new(bytes.constData(), bytes.size(), "text/plain"));
+    if (items.empty()) {
+        createInDefaultCollection(operation, value.get());
+        return;
+    }
+    for (const GObjectPointer<SecretItem>& item : items) {
+        operation.replaceSecret(item.get(), value.get());
+    }
+}
+
+// Some providers fail a session's key exchange now and then (kwalletd: about one in a hundred),
+// which shows as a failed call or a secret that does not arrive; a fresh session mends it.
+template <typename Operation>
+auto retriedOnce(Operation operation) {
+    try {
+        return operation();
+    } catch (const AgentTokenStorageError& error) {
+        if (error.status() != AgentTokenStorageError::otherFailure) {
+            throw;
+        }
+    }
+    return operation();
 }
 
 }  // namespace
@@ -95,39 +292,11 @@ KeychainAgentTokenStore::KeychainAgentTokenStore(bool allowsAuthenticationUI)
 
 std::optional<QString> KeychainAgentTokenStore::read() const {
     const bool mayPrompt = allowsAuthenticationUI_ && isUserInteractionAllowed();
-    SecretServiceOperation operation(mayPrompt ? promptingLimit : nonInteractiveLimit);
-    const Attributes attributes = tokenAttributes();
-    const Items items = operation.search(tokenSchema, attributes.get(), mayPrompt, true);
-    if (items.empty()) {
-        return std::nullopt;
-    }
-    const auto unlocked = std::find_if_not(items.begin(), items.end(), isLocked);
-    if (unlocked == items.end()) {
-        // After a prompt an item stays locked only when the user dismissed it.
-        throw AgentTokenStorageError(mayPrompt ? AgentTokenStorageError::userCanceled
-                                               : AgentTokenStorageError::interactionNotAllowed);
-    }
-    return decodeToken(unlocked->get());
+    return retriedOnce([mayPrompt] { return readOnce(mayPrompt); });
 }
 
-// Every matching item gets the token, so any later read returns it; a locked one stops the save
-// before anything changes, since unlocking it would need the user.
 void KeychainAgentTokenStore::save(const QString& token) const {
-    SecretServiceOperation operation(nonInteractiveLimit);
-    const Attributes attributes = tokenAttributes();
-    const Items items = operation.search(tokenSchema, attributes.get(), false, false);
-    if (std::any_of(items.begin(), items.end(), isLocked)) {
-        throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
-    }
-    const QByteArray bytes = token.toUtf8();
-    const SecretValuePointer value(secret_value_new(bytes.constData(), bytes.size(), "text/plain"));
-    if (items.empty()) {
-        createInDefaultCollection(operation, attributes, value.get());
-        return;
-    }
-    for (const GObjectPointer<SecretItem>& item : items) {
-        operation.replaceSecret(item.get(), value.get());
-    }
+    retriedOnce([&token] { saveOnce(token); });
 }
 
 void KeychainAgentTokenStore::setUserInteractionAllowed(bool allowed) {

@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "config/AgentTokenStorageError.h"
 
@@ -60,7 +61,9 @@ SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
 SecretService* SecretServiceOperation::service() {
     if (!service_) {
         GError* error = nullptr;
-        service_.reset(secret_service_get_sync(SECRET_SERVICE_NONE, cancellable_.get(), &error));
+        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
+                                                SECRET_SERVICE_LOAD_COLLECTIONS, cancellable_.get(),
+                                                &error));
         if (!service_) {
             // Whatever stops the connection (no session bus, no address, refused) means the
             // service cannot be reached.
@@ -88,6 +91,118 @@ std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::search(const Sec
     GList* found = secret_service_search_sync(service(), &schema, attributes,
                                               static_cast<SecretSearchFlags>(flags),
                                               cancellable_.get(), &error);
+    if (error) {
+        fail(error);
+    }
+    std::vector<GObjectPointer<SecretItem>> items;
+    for (GList* link = found; link; link = link->next) {
+        items.emplace_back(static_cast<SecretItem*>(link->data));
+    }
+    g_list_free(found);
+    return items;
+}
+
+std::vector<GObjectPointer<SecretCollection>> SecretServiceOperation::collections() {
+    GList* loaded = secret_service_get_collections(service());
+    std::vector<GObjectPointer<SecretCollection>> result;
+    for (GList* link = loaded; link; link = link->next) {
+        result.emplace_back(static_cast<SecretCollection*>(link->data));
+    }
+    g_list_free(loaded);
+    return result;
+}
+
+bool SecretServiceOperation::isLocked(gpointer itemOrCollection) {
+    GDBusProxy* proxy = G_DBUS_PROXY(itemOrCollection);
+    GVariant* reply =
+        callBus(g_dbus_proxy_get_name(proxy), g_dbus_proxy_get_object_path(proxy),
+                "org.freedesktop.DBus.Properties", "Get",
+                g_variant_new("(ss)", g_dbus_proxy_get_interface_name(proxy), "Locked"));
+    if (!reply) {
+        throw AgentTokenStorageError(g_cancellable_is_cancelled(cancellable_.get())
+                                         ? AgentTokenStorageError::serviceUnavailable
+                                         : AgentTokenStorageError::otherFailure);
+    }
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    const bool locked =
+        g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+    g_variant_unref(value);
+    g_variant_unref(reply);
+    return locked;
+}
+
+void SecretServiceOperation::loadSecret(SecretItem* item) {
+    GError* error = nullptr;
+    if (!secret_item_load_secret_sync(item, cancellable_.get(), &error)) {
+        fail(error);
+    }
+}
+
+void SecretServiceOperation::unlock(const std::vector<GDBusProxy*>& objects) {
+    GList* list = nullptr;
+    for (GDBusProxy* object : objects) {
+        list = g_list_prepend(list, object);
+    }
+    GError* error = nullptr;
+    secret_service_unlock_sync(service(), list, cancellable_.get(), nullptr, &error);
+    g_list_free(list);
+    if (error) {
+        fail(error);
+    }
+}
+
+bool SecretServiceOperation::isOpenKWallet(const char* wallet) {
+    constexpr const char* kwalletName = "org.kde.kwalletd5";
+    const auto ownerOf = [this](const char* name) -> std::string {
+        GVariant* reply =
+            callBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                    "GetNameOwner", g_variant_new("(s)", name));
+        if (!reply) {
+            return {};
+        }
+        const gchar* owner = nullptr;
+        g_variant_get(reply, "(&s)", &owner);
+        std::string result(owner);
+        g_variant_unref(reply);
+        return result;
+    };
+    const std::string secretsOwner = ownerOf("org.freedesktop.secrets");
+    if (secretsOwner.empty() || secretsOwner != ownerOf(kwalletName)) {
+        return false;
+    }
+    GVariant* reply = callBus(kwalletName, "/modules/kwalletd5", "org.kde.KWallet", "isOpen",
+                              g_variant_new("(s)", wallet));
+    if (!reply) {
+        return false;
+    }
+    gboolean open = FALSE;
+    g_variant_get(reply, "(b)", &open);
+    g_variant_unref(reply);
+    return open;
+}
+
+// Null when the call failed; for kwalletd's questions that means "not known to be open",
+// which keeps every unlock away.
+GVariant* SecretServiceOperation::callBus(const char* destination, const char* path,
+                                          const char* interface, const char* method,
+                                          GVariant* parameters) {
+    GDBusConnection* bus = g_dbus_proxy_get_connection(G_DBUS_PROXY(service()));
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, destination, path, interface, method, parameters, nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, cancellable_.get(), &error);
+    if (error) {
+        g_error_free(error);
+    }
+    return reply;
+}
+
+std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::searchCollection(
+    SecretCollection* collection, const SecretSchema& schema, GHashTable* attributes) {
+    GError* error = nullptr;
+    GList* found = secret_collection_search_sync(collection, &schema, attributes, SECRET_SEARCH_ALL,
+                                                 cancellable_.get(), &error);
     if (error) {
         fail(error);
     }

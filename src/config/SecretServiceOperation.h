@@ -26,8 +26,12 @@ public:
     SecretServiceOperation(const SecretServiceOperation&) = delete;
     SecretServiceOperation& operator=(const SecretServiceOperation&) = delete;
 
-    // The process's shared connection to the service; opens it on first use.
+    // A proxy of this operation's own, with the collections loaded, opened on first use. Not the
+    // process's shared one: a retry then negotiates a fresh session (key exchange).
     SecretService* service();
+
+    // Every collection of the service, with its properties as of opening.
+    std::vector<GObjectPointer<SecretCollection>> collections();
 
     // Items with the given attributes in every collection, locked ones included. With `unlock`
     // the service asks the user to unlock locked ones (a prompt); with `loadSecrets` the secrets
@@ -36,8 +40,28 @@ public:
                                                    GHashTable* attributes, bool unlock,
                                                    bool loadSecrets);
 
+    // Items with the given attributes in one collection; never unlocks anything. Providers that
+    // unlock inside a search do so only in the service-wide search.
+    std::vector<GObjectPointer<SecretItem>> searchCollection(SecretCollection* collection,
+                                                             const SecretSchema& schema,
+                                                             GHashTable* attributes);
+
     // The collection the "default" alias points to, or null when the alias is unset.
     GObjectPointer<SecretCollection> defaultCollection();
+
+    // The object's Locked property as the service reports it now: the proxies' cached values
+    // do not follow an unlock made by this operation.
+    bool isLocked(gpointer itemOrCollection);
+    void loadSecret(SecretItem* item);
+
+    // Asks the service to unlock the given items or collections. Only a prompting operation or
+    // one proven to show nothing calls this: the service may show its prompt. A dismissed
+    // prompt is no error; the objects then stay locked.
+    void unlock(const std::vector<GDBusProxy*>& objects);
+
+    // Whether kwalletd serves the Secret Service here and already holds the named wallet open:
+    // then its unlock prompt completes without any window.
+    bool isOpenKWallet(const char* wallet);
 
     void replaceSecret(SecretItem* item, SecretValue* value);
     void createItem(SecretCollection* collection, const SecretSchema& schema,
@@ -45,6 +69,8 @@ public:
 
 private:
     [[noreturn]] void fail(GError* error) const;
+    GVariant* callBus(const char* destination, const char* path, const char* interface,
+                      const char* method, GVariant* parameters);
     std::int32_t statusFor(const GError& error) const;
 
     GObjectPointer<GCancellable> cancellable_;

@@ -43,6 +43,14 @@ SettingsGroupBox {
     }
     Component.onDestruction: cancelReplacement()
 
+    // The save ends on its own time; a failed one keeps the replacement form and its draft.
+    Connections {
+        target: section.model
+        function onTokenSaved() {
+            section.isReplacing = false;
+        }
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 14
@@ -190,11 +198,8 @@ SettingsGroupBox {
                 objectName: "configuration.saveToken"
                 prominent: true
                 text: section.isReplacing ? "Сохранить новый токен" : "Сохранить токен"
-                enabled: !TextRules.isBlank(section.model.tokenDraft)
-                onClicked: {
-                    if (section.model.saveToken())
-                        section.isReplacing = false;
-                }
+                enabled: !TextRules.isBlank(section.model.tokenDraft) && !section.model.isSavingToken
+                onClicked: section.model.saveToken()
             }
         }
     }

@@ -7,6 +7,7 @@
 
 #include "app/AgentViewModelFactory.h"
 #include "app/SessionBusLoss.h"
+#include "config/AgentTokenStorageError.h"
 #include "config/KeychainAgentTokenStore.h"
 #include "config/TerminationSignals.h"
 #include "tests/support/SessionTools.h"
@@ -25,10 +26,13 @@ AgentServiceState refreshed(AgentViewModel& model) {
     return model.serviceState();
 }
 
+// The keyring the new bus starts is locked; an answer of any kind shows libsecret is connected.
 bool keyringAnswers() {
     try {
         static_cast<void>(KeychainAgentTokenStore(false).read());
         return true;
+    } catch (const AgentTokenStorageError& error) {
+        return error.status() != AgentTokenStorageError::serviceUnavailable;
     } catch (const std::exception&) {
         return false;
     }

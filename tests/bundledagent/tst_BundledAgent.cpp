@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "SessionKeyring.h"
 #include "agent/AgentGUILease.h"
 #include "config/AgentContract.h"
 #include "config/KeychainAgentTokenStore.h"
@@ -300,6 +301,21 @@ private Q_SLOTS:
                            makeFolder(QStringLiteral("docs")).toUtf8() + "\n");
         startAgent(QString());
         QCOMPARE(settledStatus(), status);
+    }
+
+    // A login session starts the agent before the user unlocks the keyring.
+    void carriesOnOnceTheStoreIsUnlocked() {
+        KeychainAgentTokenStore(false).save(QString::fromLatin1(token));
+        testing::SessionKeyring::lockDefaultCollection();
+        writeConfiguration("workspace." + rootID.toUtf8() + "=" +
+                           makeFolder(QStringLiteral("docs")).toUtf8() + "\n");
+        startAgent(QString());
+        QCOMPARE(settledStatus(), QString(AgentContract::statusError));
+        const qint64 pid = agent_.processId();
+
+        testing::SessionKeyring::unlockDefaultCollection();
+        QTRY_COMPARE_WITH_TIMEOUT(health()->status, QString(AgentContract::statusRunning), 5'000);
+        QCOMPARE(agent_.processId(), pid);
     }
 
     void runsWithTokenAndWritableFolder() {

@@ -30,6 +30,29 @@ private Q_SLOTS:
             QStringLiteral("Не удалось открыть защищённый токен в хранилище паролей (код ") + code +
                 QStringLiteral("). Разблокируйте хранилище паролей и разрешите доступ Quorvane."));
     }
+
+    // Causes the user acts on differently never share the "unlock" advice.
+    void causesHaveTheirOwnAdvice_data() {
+        QTest::addColumn<std::int32_t>("status");
+        QTest::addColumn<AgentTokenStorageError::Cause>("cause");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("per-client confirmation")
+            << std::int32_t{-25308} << AgentTokenStorageError::Cause::clientConfirmationRequired
+            << QStringLiteral("Confirm when passwords are retrieved by clients");
+        QTest::newRow("no collection")
+            << std::int32_t{-25294} << AgentTokenStorageError::Cause::statusOnly
+            << QStringLiteral("Создайте связку ключей");
+    }
+
+    void causesHaveTheirOwnAdvice() {
+        QFETCH(std::int32_t, status);
+        QFETCH(AgentTokenStorageError::Cause, cause);
+        QFETCH(QString, advice);
+        const QString message = AgentTokenStorageError(status, cause).message();
+        QVERIFY2(message.contains(advice), qPrintable(message));
+        QVERIFY(message.contains(QString::number(status)));
+        QVERIFY(!message.contains(QStringLiteral("Разблокируйте")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAgentTokenStorageError)

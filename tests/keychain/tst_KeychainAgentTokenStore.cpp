@@ -162,9 +162,10 @@ private Q_SLOTS:
         QVERIFY(SessionKeyring::isDefaultCollectionLocked());
     }
 
-    void readWithoutItemInLockedCollectionGivesNoValue() {
+    // Some providers hide the items of a locked collection, so "nothing found" proves nothing.
+    void readWithoutItemInLockedCollectionIsLocked() {
         SessionKeyring::lockDefaultCollection();
-        QCOMPARE(KeychainAgentTokenStore(false).read(), std::nullopt);
+        QCOMPARE(statusOf(Operation::read, KeychainAgentTokenStore(false)), -25308);
     }
 
     // Without a display the desktop has no prompter, so the prompt ends as dismissed.

@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QSignalSpy>
 #include <QTest>
 #include <stdexcept>
 
@@ -59,7 +60,7 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
     tokens->refusesRead = scenario.keyringLocked;
     tokens->refusesSave = scenario.keyringRefusesSave;
     AgentConfigurationStore store(home_.filePath(QStringLiteral("quorvane-agent.conf")),
-                                  std::move(tokens));
+                                  scenario.tokenStore ? scenario.tokenStore : std::move(tokens));
     if (!scenario.workspaceRoots.isEmpty()) {
         store.save(AgentConfiguration{std::nullopt, scenario.workspaceRoots});
     }
@@ -79,8 +80,10 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
         std::make_unique<FakeHealthReader>(scenario.health),
         std::make_unique<FakeLogReader>(scenario.agentLog), std::move(store),
         scenario.authorizeToken, std::move(environment));
+    // The token's state arrives from a worker; every load publishes it.
+    QSignalSpy loaded(model_.get(), &AgentViewModel::tokenStatusChanged);
     mainWindow_ = std::make_unique<MainWindow>(*model_);
-    if (!QTest::qWaitForWindowExposed(&window()) ||
+    if (!loaded.wait(5000) || !QTest::qWaitForWindowExposed(&window()) ||
         !QTest::qWaitFor([this] { return controller_->refreshCount > 0; })) {
         throw std::runtime_error("the window was not shown and refreshed");
     }

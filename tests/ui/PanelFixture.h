@@ -22,6 +22,8 @@ struct PanelScenario {
     std::optional<QString> token;
     bool keyringLocked = false;
     bool keyringRefusesSave = false;
+    // A real secret store instead of the double the three fields above set up.
+    std::shared_ptr<const AgentTokenStoring> tokenStore;
     // The folder chooser's answer, and the desktop's unlock request for the token.
     std::optional<QString> chosenFolder;
     AgentViewModel::AuthorizeToken authorizeToken = [] {};

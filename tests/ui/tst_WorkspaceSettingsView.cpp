@@ -215,7 +215,7 @@ private Q_SLOTS:
         QVERIFY(!field->property("displayText").toString().contains(u"qv_agent_"_s));
 
         sheet.click(u"configuration.saveToken"_s);
-        QVERIFY(sheet.model().hasSavedToken());
+        QTRY_VERIFY(sheet.model().hasSavedToken());
         QVERIFY(sheet.model().tokenDraft().isEmpty());
         QVERIFY(sheet.shows(u"configuration.tokenSaved"_s));
         QVERIFY(sheet.shows(u"configuration.replaceToken"_s));
@@ -224,7 +224,7 @@ private Q_SLOTS:
 
         replaceWith(sheet, otherToken);
         sheet.click(u"configuration.saveToken"_s);
-        QVERIFY(!sheet.shows(u"configuration.agentToken"_s));
+        QTRY_VERIFY(!sheet.shows(u"configuration.agentToken"_s));
         QVERIFY(sheet.shows(u"configuration.replaceToken"_s));
         QVERIFY(sheet.model().tokenDraft().isEmpty());
     }
@@ -255,6 +255,7 @@ private Q_SLOTS:
         Sheet sheet(refusingSaves(validToken));
         replaceWith(sheet, otherToken);
         sheet.click(u"configuration.saveToken"_s);
+        QTRY_VERIFY(sheet.shows(u"configuration.message"_s));
 
         QCOMPARE(sheet.model().tokenDraft(), otherToken);
         QCOMPARE(textOf(sheet.item(u"configuration.tokenFormTitle"_s)), u"Замена токена"_s);

@@ -161,6 +161,9 @@ public:
         model = std::make_unique<AgentViewModel>(
             std::move(controllerOwner_), std::make_unique<AgentGUILease>(socketPath()),
             std::move(healthOwner_), std::move(logOwner_), store(), authorize, environment);
+        // The token's state arrives from a worker; every load publishes it.
+        QSignalSpy loaded(model.get(), &AgentViewModel::tokenStatusChanged);
+        static_cast<void>(loaded.wait(5000));
         return *model;
     }
 
@@ -807,15 +810,16 @@ private Q_SLOTS:
     void saveToken_data() {
         QTest::addColumn<QString>("draft");
         QTest::addColumn<bool>("keychainRefuses");
+        QTest::addColumn<bool>("accepted");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("accessNeeded");
-        QTest::newRow("stored, trimmed") << u"  "_s + validToken + u"\n"_s << false << true
+        QTest::newRow("stored, trimmed") << u"  "_s + validToken + u"\n"_s << false << true << true
                                          << PlatformWording::current().tokenStored() << false;
-        QTest::newRow("malformed") << u"qv_agent_short"_s << false << false
+        QTest::newRow("malformed") << u"qv_agent_short"_s << false << false << false
                                    << AgentConfigurationError::invalidToken().message() << false;
         QTest::newRow("keychain refuses")
-            << validToken << true << false << keychainRefusal() << true;
+            << validToken << true << true << false << keychainRefusal() << true;
     }
 
     void saveToken() {
@@ -827,8 +831,10 @@ private Q_SLOTS:
         AgentViewModel& model = harness.create();
         model.setTokenDraft(draft);
 
-        QCOMPARE(model.saveToken(), saved);
+        QTEST(model.saveToken(), "accepted");
+        QTRY_VERIFY(!model.isSavingToken());
 
+        QTRY_COMPARE(model.hasSavedToken(), saved);
         QTEST(harness.message(), "message");
         QTEST(model.tokenAccessNeeded(), "accessNeeded");
         QCOMPARE(model.tokenDraft(), saved ? QString() : draft);
@@ -836,6 +842,21 @@ private Q_SLOTS:
         QCOMPARE(harness.tokens->token, saved ? std::optional(validToken) : std::nullopt);
         QCOMPARE(harness.logEndsWith(u"Конфигурация подключения обновлена"_s), saved);
         QVERIFY(harness.controller->changes.isEmpty());  // the agent is off: no restart
+    }
+
+    // The store's answer comes back through the event loop, so the second click meets the first
+    // save still running.
+    void secondSaveIsIgnoredWhileSaving() {
+        Harness harness;
+        AgentViewModel& model = harness.create();
+        model.setTokenDraft(validToken);
+
+        QVERIFY(model.saveToken());
+        QVERIFY(model.isSavingToken());
+        QVERIFY(!model.saveToken());
+        QTRY_VERIFY(!model.isSavingToken());
+
+        QCOMPARE(harness.tokens->saveCount.load(), 1);
     }
 
     void authorizeTokenAccess_data() {
@@ -873,7 +894,8 @@ private Q_SLOTS:
         QVERIFY(model.isAuthorizingToken());
         QTRY_VERIFY(!model.isAuthorizingToken());
 
-        QTEST(harness.message(), "message");
+        QFETCH(QString, message);
+        QTRY_COMPARE(harness.message(), message);
         QTEST(model.tokenAccessNeeded(), "accessNeeded");
         QCOMPARE(model.hasSavedToken(), tokenStored && !denied);
     }

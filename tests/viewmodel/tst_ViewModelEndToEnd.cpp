@@ -96,7 +96,7 @@ private Q_SLOTS:
 
         QVERIFY(model_->saveToken());
 
-        QVERIFY(model_->hasSavedToken());
+        QTRY_VERIFY(model_->hasSavedToken());
         QVERIFY(reaches(Kind::needsConfiguration, before));
     }
 
