@@ -72,7 +72,7 @@ T.AbstractButton {
 
             FocusRing {
                 shown: button.visualFocus
-                gap: 4
+                gap: 6
                 radius: width / 2
             }
         }
