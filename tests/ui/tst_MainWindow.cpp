@@ -198,6 +198,37 @@ private Q_SLOTS:
         QVERIFY(panel.window().grabWindow().copy(around) != before);
     }
 
+    void tabFollowsTheReadingOrder_data() {
+        QTest::addColumn<Preparation>("prepare");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("main window")
+            << Preparation([](PanelFixture&) {})
+            << QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
+                           u"workspace.configure"_s, u"agent.logHeader"_s, u"agent.checkUpdates"_s};
+        QTest::newRow("sheet") << Preparation(openSheet)
+                               << QStringList{u"configuration.replaceToken"_s,
+                                              u"workspace.rootID"_s,
+                                              u"workspace.selectFolder"_s,
+                                              u"workspace.writeEnabled"_s,
+                                              u"workspace.savedRoot.remove"_s,
+                                              u"workspace.savedRoot.remove"_s,
+                                              u"workspace.done"_s};
+    }
+
+    void tabFollowsTheReadingOrder() {
+        QFETCH(Preparation, prepare);
+        QFETCH(QStringList, order);
+        PanelFixture panel(everythingShown());
+        prepare(panel);
+        WindowDriver driver(panel.window());
+        QStringList visited;
+        for (qsizetype press = 0; press < order.size(); ++press) {
+            driver.press(Qt::Key_Tab);
+            visited.append(panel.window().activeFocusItem()->objectName());
+        }
+        QCOMPARE(visited, order);
+    }
+
     void returnAndEnterPressTheFocusedControl_data() { keyboardFocusIsDrawn_data(); }
 
     void returnAndEnterPressTheFocusedControl() {
