@@ -10,10 +10,10 @@ ApplicationWindow {
 
     required property AgentViewModel model
 
-    // 1920 × 1080 at 150 % leaves about 650 of its 720 points below panels and title bar.
+    // 1920 × 1080 at 150 % leaves about 650 of its 720 points beside a panel and a title bar.
     readonly property int lowestHeight: 560
-    // The available height of the window's screen (below and above the desktop's panels), kept
-    // up to date by the C++ side; QML's Screen offers only the whole desktop's.
+    // The height of the window's screen that the desktop's panels leave free, kept up to date by
+    // the C++ side; QML's Screen offers only the whole desktop's.
     property int screenAvailableHeight: 0
     // The screen's room less the title bar, which the window's own height does not include.
     readonly property int screenRoom: screenAvailableHeight > 0 ? screenAvailableHeight - 40 : 100000
