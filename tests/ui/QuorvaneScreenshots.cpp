@@ -3,6 +3,7 @@
 // quorvane-screenshots <folder>.
 #include <QDir>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <iostream>
@@ -46,6 +47,14 @@ PanelScenario registered(const AgentServiceState& state) {
 
 PanelScenario chosenFolder(PanelScenario scenario) {
     scenario.chosenFolder = u"/home/anna/Музыка"_s;
+    return scenario;
+}
+
+// A folder that exists for as long as the program runs, so that saving it succeeds.
+PanelScenario existingFolder(PanelScenario scenario) {
+    static const QTemporaryDir home;
+    scenario.chosenFolder = QDir(home.path()).filePath(u"Музыка"_s);
+    QDir().mkpath(*scenario.chosenFolder);
     return scenario;
 }
 
@@ -103,8 +112,8 @@ QList<Shot> shots() {
         {u"sheet-replacing"_s, withToken(), replaceToken},
         {u"sheet-folders-and-message"_s, chosenFolder(registered(AgentServiceState::stopped())),
          saveFolder},
-        {u"sheet-folder-saved"_s, chosenFolder(configured(PanelScenario::reporting(u"running"_s))),
-         saveFolder},
+        {u"sheet-folder-saved"_s,
+         existingFolder(configured(PanelScenario::reporting(u"running"_s))), saveFolder},
     };
 }
 
