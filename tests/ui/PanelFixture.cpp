@@ -66,7 +66,9 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
 
     AgentViewModelEnvironment environment;
     environment.now = [] { return QDateTime::currentDateTime(); };
-    environment.chooseFolder = [folder = scenario.chosenFolder] { return folder; };
+    environment.chooseFolder = scenario.chooseFolder
+                                   ? scenario.chooseFolder
+                                   : [folder = scenario.chosenFolder] { return folder; };
     environment.openLoginItemsSettings = [counter = openedLoginItemsSettings_] { ++*counter; };
     environment.shortVersion = scenario.shortVersion;
     environment.buildNumber = scenario.buildNumber;

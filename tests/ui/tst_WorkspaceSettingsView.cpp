@@ -503,6 +503,24 @@ private Q_SLOTS:
         QVERIFY(!message->isVisible());
     }
 
+    void refreshContinuesWhileTheFolderDialogIsOpen() {
+        // The dialog is modal and runs its own event loop, as the desktop's dialog does.
+        PanelFixture* panel = nullptr;
+        bool refreshedMeanwhile = false;
+        PanelScenario scenario;
+        scenario.chooseFolder = [&panel, &refreshedMeanwhile] {
+            const int before = panel->controller().refreshCount;
+            refreshedMeanwhile =
+                QTest::qWaitFor([&] { return panel->controller().refreshCount > before; }, 10000);
+            return std::optional(u"/srv/chosen"_s);
+        };
+        Sheet sheet(scenario);
+        panel = &sheet.panel();
+        sheet.click(u"workspace.selectFolder"_s);
+        QVERIFY(refreshedMeanwhile);
+        QCOMPARE(sheet.model().workspacePath(), std::optional(u"/srv/chosen"_s));
+    }
+
     void savingShowsTheMessageAndDoneInTheWindow_data() {
         QTest::addColumn<QString>("screenName");
         QTest::newRow("large screen: the window grows to the sheet") << u"desktop"_s;
