@@ -24,5 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 qml6-module-qtquick-layouts, qml6-module-qtquick-shapes, qml6-module-qtquick-window, \
 qml6-module-qtqml-workerscript, qt6-qpa-plugins, libqt6svg6, systemd, \
 default-dbus-session-bus | dbus-session-bus")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring | keepassxc | kwalletmanager, adwaita-icon-theme")
+# Qt's Russian texts for its dialogs, and the portal theme that opens the desktop's own folder
+# dialog: without them the panel shows Qt's dialog in English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "gnome-keyring | keepassxc | kwalletmanager, adwaita-icon-theme, qt6-translations-l10n, \
+qt6-xdgdesktopportal-platformtheme")
 include(CPack)

@@ -3,8 +3,9 @@
 #
 # SESSION runs the test inside scripts/private-session.sh (real systemd --user, session bus,
 # Secret Service, temporary home); DISPLAY adds an Xvfb screen to it; GUI runs on the
-# offscreen platform. Tests find the built programs through QUORVANE_PREFIX, the build tree's
-# install-like prefix.
+# offscreen platform, with a large screen first and two common small ones beside it
+# (tests/data/offscreen-screens.json). Tests find the built programs through QUORVANE_PREFIX,
+# the build tree's install-like prefix.
 function(quorvane_add_test name)
   cmake_parse_arguments(arg "SESSION;DISPLAY;GUI" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
@@ -27,7 +28,8 @@ function(quorvane_add_test name)
   set(environment "QUORVANE_PREFIX=${CMAKE_BINARY_DIR}" "QUORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
                   "LC_ALL=C.UTF-8")
   if(arg_GUI)
-    list(APPEND environment "QT_QPA_PLATFORM=offscreen")
+    list(APPEND environment
+         "QT_QPA_PLATFORM=offscreen:configfile=${PROJECT_SOURCE_DIR}/tests/data/offscreen-screens.json")
   endif()
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)

@@ -11,6 +11,8 @@ packages=(
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qtquick-dialogs qml6-module-qt-labs-platform qml6-module-qtquick-shapes
   qt6-qpa-plugins libqt6svg6 adwaita-icon-theme hicolor-icon-theme
+  # Qt's own dialogs in Russian, and the desktop's folder dialog through its portal
+  qt6-translations-l10n qt6-xdgdesktopportal-platformtheme
   # the private desktop session for tests and for running without a desktop
   systemd dbus-user-session gnome-keyring libsecret-tools xvfb x11-utils xauth
   # the other Secret Service providers tested there, and the means to answer their dialogs;

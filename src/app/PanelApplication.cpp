@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <exception>
+#include <vector>
 
 #include "app/AgentViewModelFactory.h"
+#include "app/DesktopIntegration.h"
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "app/SessionBusLoss.h"
@@ -15,8 +17,21 @@ Q_LOGGING_CATEGORY(lcPanel, "quorvane.app")
 namespace quorvane {
 
 int runPanel(int& argc, char** argv) {
+    // The desktop's own folder dialog through its portal where one runs, unless the user chose
+    // a platform theme. An argument, not the environment, so programs the panel starts are not
+    // affected.
+    std::vector<char*> arguments(argv, argv + argc);
+    char platformThemeOption[] = "-platformtheme";
+    char portalTheme[] = "xdgdesktopportal";
+    if (argc > 0 && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME") &&
+        fileChooserPortalIsRunning()) {
+        arguments.insert(arguments.begin() + 1, {platformThemeOption, portalTheme});
+    }
+    int argumentCount = int(arguments.size());
+    arguments.push_back(nullptr);
     // Widgets, not only Qt Quick: the folder chooser is the desktop's file dialog.
-    QApplication application(argc, argv);
+    QApplication application(argumentCount, arguments.data());
+    installQtTranslations(application);
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.quorvane.Panel"));
     PanelInstance instance;
     if (!instance.claim()) {

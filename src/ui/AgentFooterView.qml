@@ -23,6 +23,8 @@ RowLayout {
         id: updateButton
 
         objectName: "agent.checkUpdates"
+        Accessible.role: Accessible.Button
+        Accessible.name: text
         Layout.minimumWidth: implicitWidth
         text: "Как обновить beta"
         font: TextStyles.caption
@@ -34,7 +36,14 @@ RowLayout {
             implicitHeight: 22
             radius: 6
             color: updateButton.down ? updateButton.palette.mid : updateButton.palette.button
+
+            FocusRing {
+                shown: updateButton.visualFocus
+                radius: 9
+            }
         }
+        Keys.onReturnPressed: clicked()
+        Keys.onEnterPressed: clicked()
         onClicked: footer.model.updateStatus = PlatformTexts.updateNote
     }
     Label {

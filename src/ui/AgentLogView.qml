@@ -40,6 +40,15 @@ Rectangle {
             Accessible.checkable: true
             Accessible.checked: panel.model.isLogExpanded
             onClicked: panel.model.isLogExpanded = !panel.model.isLogExpanded
+            Keys.onReturnPressed: clicked()
+            Keys.onEnterPressed: clicked()
+
+            background: Item {
+                FocusRing {
+                    shown: header.visualFocus
+                    radius: 6
+                }
+            }
 
             contentItem: RowLayout {
                 spacing: 8
@@ -108,6 +117,8 @@ Rectangle {
                 persistentSelection: true
                 font: TextStyles.monospacedCaption
                 color: QuorvaneTheme.logText
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 selectionColor: SystemColors.blue
                 selectedTextColor: "white"
             }

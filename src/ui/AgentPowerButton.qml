@@ -11,6 +11,8 @@ T.AbstractButton {
 
     required property bool isOn
     required property bool isBusy
+    // The agent's state as the status pill names it, for screen readers.
+    property string stateText
     readonly property bool isHovering: hovered
 
     // 0 at rest, 1 while the pointer is over the button.
@@ -28,8 +30,13 @@ T.AbstractButton {
     implicitHeight: 212
     hoverEnabled: true
     focusPolicy: Qt.StrongFocus
-    Accessible.name: isOn ? "Выключить Quorvane Agent" : "Включить Quorvane Agent"
+    readonly property string actionText: isOn ? "Выключить Quorvane Agent" : "Включить Quorvane Agent"
+
+    Accessible.name: stateText.length > 0 ? actionText + ". Состояние: " + stateText : actionText
     Accessible.role: Accessible.Button
+    // Return and Enter press it, as Space does.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     contentItem: Item {
         scale: 1 + 0.015 * button.hoverProgress
@@ -62,6 +69,12 @@ T.AbstractButton {
             color: Qt.rgba(0.08, 0.11, 0.17, 1)
             border.width: 7
             border.color: button.ringColor
+
+            FocusRing {
+                shown: button.visualFocus
+                gap: 6
+                radius: width / 2
+            }
         }
         BusyIndicator {
             objectName: "spinner"

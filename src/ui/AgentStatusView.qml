@@ -31,6 +31,7 @@ Item {
             objectName: "agent.powerButton"
             isOn: presentation.isOn
             isBusy: view.model.isChangingState
+            stateText: presentation.pillTitle
             enabled: presentation.allowsPowerChange && !view.model.isChangingState
             onClicked: view.model.togglePower()
         }
@@ -83,12 +84,16 @@ Item {
                 id: configureButton
 
                 objectName: "agent.configureConnection"
+                Accessible.role: Accessible.Button
+                Accessible.name: text
                 visible: presentation.extraButton === AgentStatusPresentation.ConfigureConnection
                 text: "Настроить подключение"
                 font: TextStyles.body
                 leftPadding: 14
                 rightPadding: 14
                 onClicked: view.model.isWorkspaceSheetPresented = true
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 contentItem: Label {
                     text: configureButton.text
                     font: configureButton.font
@@ -97,25 +102,39 @@ Item {
                 background: Rectangle {
                     implicitHeight: 30
                     radius: 7
-                    color: configureButton.down ? Qt.darker(SystemColors.blue, 1.2) : SystemColors.blue
+                    color: configureButton.down ? Qt.darker(QuorvaneTheme.accentFill, 1.2) : QuorvaneTheme.accentFill
+
+                    FocusRing {
+                        shown: configureButton.visualFocus
+                        radius: 10
+                    }
                 }
             }
             Button {
                 id: settingsLink
 
                 objectName: "agent.openLoginItemsSettings"
+                Accessible.role: Accessible.Button
+                Accessible.name: text
                 visible: presentation.extraButton === AgentStatusPresentation.AllowBackgroundStart
                 text: PlatformTexts.blockedServiceButton
                 flat: true
                 padding: 0
                 onClicked: view.model.openLoginItemsSettings()
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 contentItem: Label {
                     text: settingsLink.text
                     font.pixelSize: TextStyles.body.pixelSize
                     font.underline: settingsLink.hovered
                     color: SystemColors.blue
                 }
-                background: Item {}
+                background: Item {
+                    FocusRing {
+                        shown: settingsLink.visualFocus
+                        radius: 4
+                    }
+                }
             }
         }
     }

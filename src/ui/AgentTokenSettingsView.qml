@@ -152,6 +152,8 @@ SettingsGroupBox {
 
         // Token entry form.
         Label {
+            id: tokenFormTitle
+
             objectName: "configuration.tokenFormTitle"
             visible: section.showsEntryForm
             text: section.isReplacing ? "Замена токена" : "Добавьте токен устройства"
@@ -172,6 +174,7 @@ SettingsGroupBox {
             id: tokenField
 
             objectName: "configuration.agentToken"
+            Accessible.name: tokenFormTitle.text
             visible: section.showsEntryForm
             Layout.fillWidth: true
             placeholderText: section.isReplacing ? "Вставьте новый токен" : "qv_agent_…"

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQuickStyle>
+#include <QScreen>
 #include <stdexcept>
 
 // The views live in a static QML module; this pulls its registration into every program
@@ -19,6 +20,7 @@ const QString moduleRoot = QStringLiteral("qrc:/qt/qml");
 // Where the small loader document claims to live; nothing is read from it.
 const QString loaderUrl = QStringLiteral("qrc:/qt/qml/quorvane-panel.qml");
 const QString bundledIcon = QStringLiteral(":/qt/qml/Quorvane/Ui/images/quorvane.svg");
+const char* const screenHeightProperty = "screenAvailableHeight";
 
 }  // namespace
 
@@ -37,7 +39,10 @@ void MainWindow::configureApplication() {
 
 MainWindow::MainWindow(AgentViewModel& model) {
     engine_.addImportPath(moduleRoot);
-    engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(&model)}});
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(&model)},
+                                  {QString::fromLatin1(screenHeightProperty),
+                                   screen != nullptr ? screen->availableGeometry().height() : 0}});
     // Loaded through the module's URI so the module's C++ types are registered first.
     engine_.loadData(QByteArrayLiteral("import Quorvane.Ui\nMainWindow {}"), QUrl(loaderUrl));
     const auto roots = engine_.rootObjects();
@@ -45,6 +50,21 @@ MainWindow::MainWindow(AgentViewModel& model) {
     if (window_ == nullptr) {
         throw std::runtime_error("Не удалось загрузить окно Quorvane Agent");
     }
+    followScreen(window_->screen());
+    QObject::connect(window_, &QWindow::screenChanged, window_,
+                     [this](QScreen* screen) { followScreen(screen); });
+}
+
+void MainWindow::followScreen(QScreen* screen) {
+    QObject::disconnect(screenAreaConnection_);
+    if (screen == nullptr) {
+        return;
+    }
+    window_->setProperty(screenHeightProperty, screen->availableGeometry().height());
+    screenAreaConnection_ = QObject::connect(
+        screen, &QScreen::availableGeometryChanged, window_, [window = window_](const QRect& area) {
+            window->setProperty(screenHeightProperty, area.height());
+        });
 }
 
 }  // namespace quorvane

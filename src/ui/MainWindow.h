@@ -22,8 +22,13 @@ public:
     QQuickWindow& window() const { return *window_; }
 
 private:
+    // Tells the window how tall its screen's available area is, and again whenever the window
+    // moves to another screen or the desktop's panels change.
+    void followScreen(QScreen* screen);
+
     QQmlApplicationEngine engine_;
     QQuickWindow* window_ = nullptr;
+    QMetaObject::Connection screenAreaConnection_;
 };
 
 }  // namespace quorvane

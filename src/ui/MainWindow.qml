@@ -2,18 +2,38 @@ import QtQuick
 import Quorvane.Ui
 import QtQuick.Controls.Basic
 
-// The panel's only window, never smaller than 840 × 720. Every row stretches or wraps to the
-// width it is given, so the window opens at its minimum width; its height follows the content.
+// The panel's only window. Every row stretches or wraps to the width it is given, so the window
+// opens at its minimum width; its height follows the content, at least 720, as far as the
+// screen has room. A shorter window (small or scaled screens) scrolls its content.
 ApplicationWindow {
     id: window
 
     required property AgentViewModel model
 
+    // 1920 × 1080 at 150 % leaves about 650 of its 720 points beside a panel and a title bar.
+    readonly property int lowestHeight: 560
+    // The height of the window's screen that the desktop's panels leave free, kept up to date by
+    // the C++ side; QML's Screen offers only the whole desktop's.
+    property int screenAvailableHeight: 0
+    // The screen's room less the title bar, which the window's own height does not include.
+    readonly property int screenRoom: screenAvailableHeight > 0 ? screenAvailableHeight - 40 : 100000
+    readonly property real wantedHeight: Math.max(720, content.implicitHeight)
+    // The height the window had before the sheet grew it, restored when the sheet closes.
+    property real heightBeforeSheet: 0
+
+    function fittedHeight(wanted) {
+        return Math.max(lowestHeight, Math.min(Math.ceil(wanted), screenRoom));
+    }
+    // Grows towards what the content wants; never shrinks a window the user made larger.
+    function grow() {
+        height = Math.max(height, fittedHeight(wantedHeight));
+    }
+
     title: "Quorvane Agent"
     minimumWidth: 840
-    minimumHeight: Math.max(720, content.implicitHeight)
+    minimumHeight: lowestHeight
     width: minimumWidth
-    height: minimumHeight
+    height: fittedHeight(wantedHeight)
     color: QuorvaneTheme.background
     visible: true
 
@@ -41,8 +61,26 @@ ApplicationWindow {
     palette.disabled.text: SystemColors.gray
     palette.disabled.buttonText: SystemColors.gray
 
-    // Growing content (the log panel opening) grows the window rather than clipping it.
-    onMinimumHeightChanged: height = Math.max(height, minimumHeight)
+    // Growing content (the log panel opening, the sheet's message) grows the window as far as
+    // the screen allows; beyond that the content scrolls.
+    onWantedHeightChanged: grow()
+    onScreenRoomChanged: height = Math.min(height, Math.max(lowestHeight, screenRoom))
+
+    // The open sheet grows the window to its own height; closing it restores the height the
+    // window had.
+    Connections {
+        target: content
+        function onSheetHeightChanged() {
+            if (content.sheetHeight > 0) {
+                if (window.heightBeforeSheet === 0)
+                    window.heightBeforeSheet = window.height;
+                window.height = Math.max(window.height, window.fittedHeight(content.sheetHeight));
+            } else if (window.heightBeforeSheet > 0) {
+                window.height = window.heightBeforeSheet;
+                window.heightBeforeSheet = 0;
+            }
+        }
+    }
 
     ContentView {
         id: content

@@ -13,6 +13,9 @@ T.AbstractButton {
     implicitHeight: implicitContentHeight + topPadding + bottomPadding
     hoverEnabled: false
     scale: pressed ? 0.995 : 1
+    // Return and Enter press it, as Space does.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     background: Item {
         Rectangle {
@@ -30,6 +33,10 @@ T.AbstractButton {
             border.width: 1
             border.color: card.pressed ? Qt.rgba(SystemColors.blue.r, SystemColors.blue.g, SystemColors.blue.b, 0.8)
                                        : Qt.rgba(QuorvaneTheme.border.r, QuorvaneTheme.border.g, QuorvaneTheme.border.b, 0.5)
+        }
+        FocusRing {
+            shown: card.visualFocus
+            radius: card.cornerRadius + gap
         }
     }
 }

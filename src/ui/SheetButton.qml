@@ -22,6 +22,13 @@ Button {
     icon.width: 14
     icon.height: 14
     icon.color: labelColor
+    // Named and given their role whether or not the platform reports a screen reader, so the
+    // accessibility tree always holds them.
+    Accessible.role: Accessible.Button
+    Accessible.name: text
+    // Return and Enter press a focused button, as Space does.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     contentItem: IconLabel {
         spacing: button.spacing
@@ -36,12 +43,15 @@ Button {
         implicitHeight: 28
         radius: 6
         color: {
-            const base = button.prominent ? SystemColors.blue : button.palette.button;
+            const base = button.prominent ? QuorvaneTheme.accentFill : button.palette.button;
             if (!button.enabled)
                 return Qt.rgba(base.r, base.g, base.b, 0.4);
             return button.down ? Qt.darker(base, 1.25) : base;
         }
-        border.width: button.visualFocus ? 2 : 0
-        border.color: SystemColors.label
+
+        FocusRing {
+            shown: button.visualFocus
+            radius: 9
+        }
     }
 }

@@ -7,6 +7,11 @@ Switch {
     id: control
 
     font: TextStyles.body
+    // Published whether or not the platform reports a screen reader.
+    Accessible.role: Accessible.CheckBox
+    Accessible.name: text
+    Accessible.checkable: true
+    Accessible.checked: checked
     spacing: 8
 
     indicator: Rectangle {
@@ -17,8 +22,6 @@ Switch {
         radius: height / 2
         color: control.checked ? SystemColors.blue : control.palette.button
         opacity: control.enabled ? 1 : 0.4
-        border.width: control.visualFocus ? 2 : 0
-        border.color: SystemColors.label
 
         Rectangle {
             x: control.checked ? parent.width - width - 2 : 2
@@ -27,6 +30,10 @@ Switch {
             height: 16
             radius: 8
             color: "white"
+        }
+        FocusRing {
+            shown: control.visualFocus
+            radius: parent.radius + gap
         }
     }
     contentItem: Label {

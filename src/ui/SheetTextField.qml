@@ -20,6 +20,6 @@ TextField {
         radius: 6
         color: field.palette.base
         border.width: field.activeFocus ? 2 : 1
-        border.color: field.activeFocus ? SystemColors.blue : QuorvaneTheme.border
+        border.color: field.activeFocus ? QuorvaneTheme.focusRing : QuorvaneTheme.border
     }
 }

@@ -8,7 +8,9 @@
 namespace quorvane {
 
 // The desktop's standard named colours as the dark appearance draws them. The panel keeps its
-// own values instead of the desktop's accent so the window looks the same everywhere.
+// own values instead of the desktop's accent so the window looks the same everywhere. Red and
+// blue are a shade lighter than the usual dark-appearance values, so that text in them keeps a
+// contrast of 4.5:1 on the panel's backgrounds and on the status pill's tint.
 class SystemColors : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -24,14 +26,14 @@ class SystemColors : public QObject {
 public:
     using QObject::QObject;
 
-    static QColor red() { return QColor(255, 69, 58); }
+    static QColor red() { return QColor(255, 96, 86); }
     static QColor orange() { return QColor(255, 159, 10); }
     static QColor green() { return QColor(48, 209, 88); }
     static QColor gray() { return QColor(142, 142, 147); }
-    static QColor blue() { return QColor(10, 132, 255); }
+    static QColor blue() { return QColor(32, 138, 255); }
     // Primary and secondary foreground on the dark background.
     static QColor label() { return QColor(255, 255, 255, 217); }
-    static QColor secondaryLabel() { return QColor(235, 235, 245, 153); }
+    static QColor secondaryLabel() { return QColor(235, 235, 245, 156); }
 };
 
 }  // namespace quorvane

@@ -2,6 +2,7 @@ import QtQuick
 import Quorvane.Ui
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import "Scrolling.js" as Scrolling
 
 // The settings sheet: the device token, then the local folders bound to the cabinet's folder
 // codes. Everything shown comes from the view model and every control writes to it or calls
@@ -15,23 +16,54 @@ FocusScope {
 
     objectName: "workspace.sheet"
     implicitWidth: 600
-    implicitHeight: stack.implicitHeight + 2 * padding
+    implicitHeight: stack.implicitHeight + stack.spacing + doneRow.implicitHeight + 2 * padding
     // "Готово" is the default button: Return reaches it unless a focused control takes it.
     Keys.onReturnPressed: done.clicked()
     Keys.onEnterPressed: done.clicked()
     Component.onCompleted: forceActiveFocus()
 
+    // A new message is scrolled into view. The layout places the line only when it next
+    // settles, so until the user scrolls or moves the focus every move of the line reveals it.
+    property bool revealsMessage: false
+
+    function revealMessage() {
+        if (revealsMessage)
+            Scrolling.reveal(scroller, message, 8);
+    }
+
+    Connections {
+        target: sheet.model
+        function onConfigurationMessageChanged() {
+            sheet.revealsMessage = sheet.model.hasConfigurationMessage;
+            sheet.revealMessage();
+        }
+    }
+    Connections {
+        target: sheet.Window.window
+        function onActiveFocusItemChanged() {
+            sheet.revealsMessage = false;
+            Scrolling.reveal(scroller, sheet.Window.activeFocusItem, 8);
+        }
+    }
+
     // The sheet is as tall as its content; only where the window offers less room (many
-    // folders, a long message) does the content scroll, so that "Готово" stays reachable.
+    // folders, a long message) does the content scroll. "Готово" stays below it, always in view.
     Flickable {
         id: scroller
 
-        anchors.fill: parent
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
+        anchors.bottom: doneRow.top
+        anchors.bottomMargin: stack.spacing
         contentWidth: width
-        contentHeight: sheet.implicitHeight
+        contentHeight: stack.implicitHeight + sheet.padding
         interactive: contentHeight > height
         boundsBehavior: Flickable.StopAtBounds
         clip: interactive
+        onMovementStarted: sheet.revealsMessage = false
+        onHeightChanged: sheet.revealMessage()
+        onContentHeightChanged: sheet.revealMessage()
         ScrollBar.vertical: ScrollBar {
             policy: scroller.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
         }
@@ -93,12 +125,15 @@ FocusScope {
                     spacing: 10
 
                     Label {
+                        id: rootIDLabel
+
                         text: "Код папки из кабинета"
                         font: TextStyles.headline
                         color: SystemColors.label
                     }
                     SheetTextField {
                         objectName: "workspace.rootID"
+                        Accessible.name: rootIDLabel.text
                         Layout.fillWidth: true
                         placeholderText: "UUID или workspace.UUID"
                         inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
@@ -231,6 +266,8 @@ FocusScope {
                                 icon.color: SystemColors.red
                                 Accessible.name: "Удалить Workspace " + row.rootID
                                 onClicked: sheet.model.removeWorkspace(row.rootID)
+                                Keys.onReturnPressed: clicked()
+                                Keys.onEnterPressed: clicked()
 
                                 // Borderless: only a press or the keyboard focus shows a shape.
                                 background: Rectangle {
@@ -238,8 +275,12 @@ FocusScope {
                                     implicitHeight: 28
                                     radius: 6
                                     color: remove.down ? remove.palette.mid : "transparent"
-                                    border.width: remove.visualFocus ? 2 : 0
-                                    border.color: SystemColors.label
+
+                                    FocusRing {
+                                        shown: remove.visualFocus
+                                        gap: 0
+                                        radius: 6
+                                    }
                                 }
                             }
                         }
@@ -248,7 +289,11 @@ FocusScope {
             }
 
             Label {
+                id: message
+
                 objectName: "configuration.message"
+                onYChanged: sheet.revealMessage()
+                onHeightChanged: sheet.revealMessage()
                 visible: sheet.model.hasConfigurationMessage
                 Layout.fillWidth: true
                 text: sheet.model.configurationMessage
@@ -257,22 +302,29 @@ FocusScope {
                 font: TextStyles.callout
                 color: SystemColors.orange
             }
+        }
+    }
 
-            RowLayout {
-                Layout.fillWidth: true
+    RowLayout {
+        id: doneRow
 
-                Item {
-                    Layout.fillWidth: true
-                }
-                SheetButton {
-                    id: done
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.leftMargin: sheet.padding
+        anchors.rightMargin: sheet.padding
+        anchors.bottomMargin: sheet.padding
 
-                    objectName: "workspace.done"
-                    prominent: true
-                    text: "Готово"
-                    onClicked: sheet.model.isWorkspaceSheetPresented = false
-                }
-            }
+        Item {
+            Layout.fillWidth: true
+        }
+        SheetButton {
+            id: done
+
+            objectName: "workspace.done"
+            prominent: true
+            text: "Готово"
+            onClicked: sheet.model.isWorkspaceSheetPresented = false
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 
+#include "app/DesktopIntegration.h"
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "tests/ui/PanelFixture.h"
@@ -37,16 +38,38 @@ private Q_SLOTS:
         QVERIFY(instance.claim());
     }
 
+    void closingTheWindowQuitsAndUnregistersOnce_data() {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<bool>("sheetOpen");
+        QTest::newRow("the window's close button") << QKeySequence() << false;
+        QTest::newRow("Ctrl+Q") << QKeySequence(u"Ctrl+Q"_s) << false;
+        QTest::newRow("Ctrl+W") << QKeySequence(u"Ctrl+W"_s) << false;
+        QTest::newRow("Ctrl+Q over the sheet") << QKeySequence(u"Ctrl+Q"_s) << true;
+    }
+
     void closingTheWindowQuitsAndUnregistersOnce() {
+        QFETCH(QKeySequence, keys);
+        QFETCH(bool, sheetOpen);
         PanelFixture panel(PanelScenario::reporting(u"running"_s));
         PanelLifecycle lifecycle(panel.window(), panel.model());
+        panel.model().setWorkspaceSheetPresented(sheetOpen);
+        QVERIFY(QTest::qWaitForWindowActive(&panel.window()));
         int unregisteredWhenClosed = 0;
-        runUntilEnded([&panel, &unregisteredWhenClosed] {
-            panel.window().close();
+        runUntilEnded([&panel, &unregisteredWhenClosed, keys] {
+            if (keys.isEmpty()) {
+                panel.window().close();
+            } else {
+                QTest::keySequence(&panel.window(), keys);
+            }
             unregisteredWhenClosed = panel.controller().changeCount(u"disable"_s);
         });
         QCOMPARE(unregisteredWhenClosed, 1);
         QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
+    }
+
+    void qtDialogsSpeakRussianWhateverTheLocale() {
+        installQtTranslations(*QCoreApplication::instance());
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), u"Перейти к:"_s);
     }
 
     void quittingUnregistersOnce() {

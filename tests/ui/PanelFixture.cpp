@@ -67,7 +67,9 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
 
     AgentViewModelEnvironment environment;
     environment.now = [] { return QDateTime::currentDateTime(); };
-    environment.chooseFolder = [folder = scenario.chosenFolder] { return folder; };
+    environment.chooseFolder = scenario.chooseFolder
+                                   ? scenario.chooseFolder
+                                   : [folder = scenario.chosenFolder] { return folder; };
     environment.shortVersion = scenario.shortVersion;
     environment.buildNumber = scenario.buildNumber;
     environment.fullUserName = scenario.fullUserName;

@@ -2,6 +2,7 @@
 
 #include <QQuickItem>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,6 +27,8 @@ struct PanelScenario {
     std::shared_ptr<const AgentTokenStoring> tokenStore;
     // The folder chooser's answer, and the desktop's unlock request for the token.
     std::optional<QString> chosenFolder;
+    // Replaces the chooser that answers `chosenFolder` at once, e.g. by one that stays open.
+    std::function<std::optional<QString>()> chooseFolder;
     AgentViewModel::AuthorizeToken authorizeToken = [] {};
     QList<WorkspaceRootConfiguration> workspaceRoots;
     QString fullUserName = QStringLiteral("Анна Смирнова");

@@ -3,6 +3,7 @@
 // quorvane-screenshots <folder>.
 #include <QDir>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <iostream>
@@ -49,6 +50,14 @@ PanelScenario chosenFolder(PanelScenario scenario) {
     return scenario;
 }
 
+// A folder that exists for as long as the program runs, so that saving it succeeds.
+PanelScenario existingFolder(PanelScenario scenario) {
+    static const QTemporaryDir home;
+    scenario.chosenFolder = QDir(home.path()).filePath(u"Музыка"_s);
+    QDir().mkpath(*scenario.chosenFolder);
+    return scenario;
+}
+
 PanelScenario withToken() {
     PanelScenario scenario;
     scenario.token = u"qv_agent_"_s + QString(43, u'x');
@@ -70,29 +79,24 @@ QList<Shot> shots() {
         panel.controller().startCompletesAtOnce = false;
         panel.model().togglePower();
     };
-    // The window grows to show the whole sheet, which otherwise scrolls inside it.
-    const auto fitSheet = [](PanelFixture& panel) {
-        panel.settle();
-        const qreal sheetHeight = panel.item(u"workspace.sheet"_s)->implicitHeight();
-        panel.window().resize(panel.window().width(), qMax(720, qCeil(sheetHeight) + 120));
-    };
-    const auto openSheet = [=](PanelFixture& panel) {
+    // The window keeps the size it takes by itself: it grows with the sheet as far as the
+    // screen allows.
+    const auto openSheet = [](PanelFixture& panel) {
         panel.model().setWorkspaceSheetPresented(true);
-        fitSheet(panel);
     };
     const auto replaceToken = [=](PanelFixture& panel) {
         openSheet(panel);
         panel.click(panel.item(u"configuration.replaceToken"_s));
         panel.model().setTokenDraft(u"qv_agent_"_s);
     };
-    // Saving a folder with the agent off leaves the drafts and the refusal in the message line.
-    const auto refusedFolder = [=](PanelFixture& panel) {
+    // Saving a folder: with the agent off the drafts and the refusal stay in the message line;
+    // with the agent on the folder joins the saved ones.
+    const auto saveFolder = [=](PanelFixture& panel) {
         openSheet(panel);
         panel.model().setWorkspaceRootIDDraft(u"workspace.5d1c0e7a-3b9f-4a62-8e14-c07f2b9d6a31"_s);
         panel.model().selectWorkspaceFolder();
         panel.model().setWorkspaceWriteEnabled(true);
         panel.model().saveWorkspace();
-        fitSheet(panel);
     };
     return {
         {u"stopped"_s, registered(AgentServiceState::stopped()), {}},
@@ -107,7 +111,9 @@ QList<Shot> shots() {
         {u"sheet-access-needed"_s, lockedKeyring(), openSheet},
         {u"sheet-replacing"_s, withToken(), replaceToken},
         {u"sheet-folders-and-message"_s, chosenFolder(registered(AgentServiceState::stopped())),
-         refusedFolder},
+         saveFolder},
+        {u"sheet-folder-saved"_s,
+         existingFolder(configured(PanelScenario::reporting(u"running"_s))), saveFolder},
     };
 }
 

@@ -1,5 +1,7 @@
 #include "tests/ui/WindowDriver.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 #include <algorithm>
 #include <stdexcept>
@@ -37,6 +39,40 @@ QQuickItem* WindowDriver::item(const QString& objectName) {
         throw std::runtime_error("no item " + objectName.toStdString());
     }
     return found;
+}
+
+bool WindowDriver::showsWhole(QQuickItem* target) {
+    const auto sceneRect = [](QQuickItem* item) {
+        // Half a pixel of slack for fractional positions.
+        return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))
+            .adjusted(-0.5, -0.5, 0.5, 0.5);
+    };
+    const QRectF rect = sceneRect(target).adjusted(1, 1, -1, -1);
+    if (!target->isVisible() || target->window() == nullptr ||
+        !QRectF(0, 0, target->window()->width(), target->window()->height())
+             .adjusted(-0.5, -0.5, 0.5, 0.5)
+             .contains(rect)) {
+        return false;
+    }
+    for (QQuickItem* ancestor = target->parentItem(); ancestor != nullptr;
+         ancestor = ancestor->parentItem()) {
+        if (ancestor->clip() && !sceneRect(ancestor).contains(rect)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QScreen* WindowDriver::moveToScreen(const QString& name) {
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen->name() == name) {
+            window_.setScreen(screen);
+            window_.setPosition(screen->availableGeometry().topLeft());
+            settle();
+            return screen;
+        }
+    }
+    throw std::runtime_error("no screen " + name.toStdString());
 }
 
 void WindowDriver::reveal(QQuickItem* target) {

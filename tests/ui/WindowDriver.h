@@ -18,7 +18,13 @@ public:
     // The same under the whole window; throws when there is none.
     QQuickItem* item(const QString& objectName);
     bool shows(const QString& objectName) { return item(objectName)->isVisible(); }
+    // The whole item is drawn: it is visible and lies inside the window and inside every
+    // clipping ancestor (a scrolled view shows only what lies within it).
+    static bool showsWhole(QQuickItem* target);
 
+    // Moves the window onto the screen of this name (tests/data/offscreen-screens.json);
+    // throws when there is none.
+    QScreen* moveToScreen(const QString& name);
     // Scrolls the nearest scrolling ancestor to bring the item into view.
     void reveal(QQuickItem* target);
     void click(const QString& objectName) { click(item(objectName)); }

@@ -1,9 +1,14 @@
 #include <QAccessible>
 #include <QColor>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QScreen>
 #include <QTest>
 #include <cmath>
+#include <functional>
 
 #include "tests/ui/PanelFixture.h"
+#include "tests/ui/WindowDriver.h"
 #include "ui/SystemColors.h"
 
 using namespace quorvane;
@@ -39,9 +44,103 @@ PanelScenario withRegistration(const AgentServiceState& registration) {
     return scenario;
 }
 
+// Everything the main window and the sheet can show at once: the configure button, folders, a
+// log, a chosen folder and a typed folder code.
+PanelScenario everythingShown() {
+    PanelScenario scenario = PanelScenario::reporting(QStringLiteral("needs_configuration"));
+    scenario.token = validToken;
+    scenario.workspaceRoots = roots(2);
+    scenario.chosenFolder = QStringLiteral("/srv/chosen");
+    for (int line = 0; line < 20; ++line) {
+        scenario.agentLog.append(QStringLiteral("12:00:%1  событие %1").arg(line));
+    }
+    return scenario;
+}
+
+using Preparation = std::function<void(PanelFixture&)>;
+
+// What pressing a control can change: the view model's properties and what the window shows.
+struct Observed {
+    QVariantList model;
+    QImage picture;
+    bool operator==(const Observed&) const = default;
+};
+
+Observed observe(PanelFixture& panel) {
+    Observed observed{{}, panel.window().grabWindow()};
+    const QMetaObject* type = panel.model().metaObject();
+    for (int index = type->propertyOffset(); index < type->propertyCount(); ++index) {
+        observed.model.append(type->property(index).read(&panel.model()));
+    }
+    return observed;
+}
+
+void openSheet(PanelFixture& panel) {
+    panel.model().setWorkspaceSheetPresented(true);
+    panel.settle();
+}
+
+void openSheetWithDrafts(PanelFixture& panel) {
+    panel.model().setWorkspaceRootIDDraft(QStringLiteral("00000000-0000-4000-8000-000000000009"));
+    panel.model().selectWorkspaceFolder();
+    openSheet(panel);
+}
+
+// Relative luminance and contrast ratio as WCAG defines them.
+double luminance(const QColor& colour) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+// `layers` painted bottom up, each over what lies below it by its own opacity.
+QColor composite(const QList<QColor>& layers) {
+    QColor result = layers.constFirst();
+    for (const QColor& layer : layers.sliced(1)) {
+        const double alpha = layer.alphaF();
+        result = QColor::fromRgbF(layer.redF() * alpha + result.redF() * (1 - alpha),
+                                  layer.greenF() * alpha + result.greenF() * (1 - alpha),
+                                  layer.blueF() * alpha + result.blueF() * (1 - alpha));
+    }
+    return result;
+}
+
+QColor withAlpha(QColor colour, double alpha) {
+    colour.setAlphaF(alpha);
+    return colour;
+}
+
+// The panel's theme colours, as the views read them.
+QVariantMap themeColours() {
+    QQmlEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    QQmlComponent component(&engine);
+    component.setData(
+        "import QtQuick\nimport Quorvane.Ui\nQtObject {\n"
+        "property var colours: ({ background: QuorvaneTheme.background,\n"
+        "  card: QuorvaneTheme.cardBackground, logText: QuorvaneTheme.logText,\n"
+        "  accentFill: QuorvaneTheme.accentFill, focusRing: QuorvaneTheme.focusRing })\n}",
+        QUrl());
+    std::unique_ptr<QObject> object(component.create());
+    return object ? object->property("colours").toMap() : QVariantMap();
+}
+
+// Every accessible object under `interface`, depth first.
+void collectAccessible(QAccessibleInterface* interface, QList<QAccessibleInterface*>& found) {
+    found.append(interface);
+    for (int index = 0; index < interface->childCount(); ++index) {
+        if (QAccessibleInterface* child = interface->child(index)) {
+            collectAccessible(child, found);
+        }
+    }
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(quorvane::testing::PanelScenario)
+Q_DECLARE_METATYPE(Preparation)
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -49,12 +148,252 @@ class MainWindowTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
 
+    void keyboardFocusIsDrawn_data() {
+        QTest::addColumn<PanelScenario>("scenario");
+        QTest::addColumn<Preparation>("prepare");
+        QTest::addColumn<QString>("control");
+
+        const Preparation nothing = [](PanelFixture&) {};
+        for (const char* control :
+             {"agent.powerButton", "agent.configureConnection", "workspace.configure",
+              "agent.logHeader", "agent.checkUpdates"}) {
+            QTest::newRow(control) << everythingShown() << nothing << QString::fromUtf8(control);
+        }
+        QTest::newRow("agent.openLoginItemsSettings")
+            << withRegistration(AgentServiceState::requiresApproval()) << nothing
+            << u"agent.openLoginItemsSettings"_s;
+        for (const char* control :
+             {"configuration.replaceToken", "workspace.rootID", "workspace.selectFolder",
+              "workspace.writeEnabled", "workspace.savedRoot.remove", "workspace.done"}) {
+            QTest::newRow(control)
+                << everythingShown() << Preparation(openSheet) << QString::fromUtf8(control);
+        }
+        QTest::newRow("workspace.save")
+            << everythingShown() << Preparation(openSheetWithDrafts) << u"workspace.save"_s;
+        QTest::newRow("configuration.agentToken")
+            << PanelScenario() << Preparation(openSheet) << u"configuration.agentToken"_s;
+    }
+
+    void keyboardFocusIsDrawn() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(Preparation, prepare);
+        QFETCH(QString, control);
+
+        PanelFixture panel(scenario);
+        prepare(panel);
+        WindowDriver driver(panel.window());
+        QQuickItem* item = driver.item(control);
+        QVERIFY(item->isEnabled());
+        driver.reveal(item);
+        const QRect around = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))
+                                 .toAlignedRect()
+                                 .adjusted(-6, -6, 6, 6);
+        const QImage before = panel.window().grabWindow().copy(around);
+
+        item->forceActiveFocus(Qt::TabFocusReason);
+        driver.settle();
+        QVERIFY(item->hasActiveFocus());
+        QVERIFY(panel.window().grabWindow().copy(around) != before);
+    }
+
+    void tabFollowsTheReadingOrder_data() {
+        QTest::addColumn<Preparation>("prepare");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("main window")
+            << Preparation([](PanelFixture&) {})
+            << QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
+                           u"workspace.configure"_s, u"agent.logHeader"_s, u"agent.checkUpdates"_s};
+        QTest::newRow("sheet") << Preparation(openSheet)
+                               << QStringList{u"configuration.replaceToken"_s,
+                                              u"workspace.rootID"_s,
+                                              u"workspace.selectFolder"_s,
+                                              u"workspace.writeEnabled"_s,
+                                              u"workspace.savedRoot.remove"_s,
+                                              u"workspace.savedRoot.remove"_s,
+                                              u"workspace.done"_s};
+    }
+
+    void tabFollowsTheReadingOrder() {
+        QFETCH(Preparation, prepare);
+        QFETCH(QStringList, order);
+        PanelFixture panel(everythingShown());
+        prepare(panel);
+        WindowDriver driver(panel.window());
+        QStringList visited;
+        for (qsizetype press = 0; press < order.size(); ++press) {
+            driver.press(Qt::Key_Tab);
+            visited.append(panel.window().activeFocusItem()->objectName());
+        }
+        QCOMPARE(visited, order);
+    }
+
+    void returnAndEnterPressTheFocusedControl_data() { keyboardFocusIsDrawn_data(); }
+
+    void returnAndEnterPressTheFocusedControl() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(Preparation, prepare);
+        QFETCH(QString, control);
+
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            PanelFixture panel(scenario);
+            prepare(panel);
+            WindowDriver driver(panel.window());
+            QQuickItem* item = driver.item(control);
+            driver.reveal(item);
+            item->forceActiveFocus(Qt::TabFocusReason);
+            driver.settle();
+            // A text field takes Return without acting; every other control acts.
+            const bool field = item->inherits("QQuickTextField");
+            const Observed before = observe(panel);
+            driver.press(key);
+            QVERIFY2((observe(panel) == before) == field,
+                     key == Qt::Key_Return ? "Return" : "Enter");
+        }
+    }
+
+    void mainWindowFitsSmallAndScaledScreens_data() {
+        QTest::addColumn<QString>("screenName");
+        QTest::addColumn<qreal>("scale");
+        QTest::addColumn<int>("windowHeight");
+
+        QTest::newRow("1366×768") << u"laptop"_s << 1.0 << 0;
+        QTest::newRow("1920×1080 at 150 %") << u"scaled"_s << 1.5 << 0;
+        // What a top panel and a title bar leave of that screen.
+        QTest::newRow("1920×1080 at 150 % under panels") << u"scaled"_s << 1.5 << 600;
+    }
+
+    void mainWindowFitsSmallAndScaledScreens() {
+        QFETCH(QString, screenName);
+        QFETCH(qreal, scale);
+        QFETCH(int, windowHeight);
+
+        PanelFixture panel(everythingShown());
+        panel.model().setLogExpanded(true);
+        panel.model().setUpdateStatus(updateInstruction);
+        QQuickWindow& window = panel.window();
+        WindowDriver driver(window);
+        const QScreen* screen = driver.moveToScreen(screenName);
+        QCOMPARE(screen->devicePixelRatio(), scale);
+        if (windowHeight > 0) {
+            window.resize(window.width(), windowHeight);
+        }
+        panel.settle();
+        const QRect room = screen->availableGeometry();
+        QVERIFY(window.width() <= room.width());
+        QVERIFY(window.height() < room.height());
+        QVERIFY(windowHeight == 0 || window.height() == windowHeight);
+
+        for (const char* control :
+             {"agent.powerButton", "agent.status.detail", "agent.configureConnection",
+              "workspace.configure", "agent.logHeader", "agent.log", "app.version",
+              "agent.checkUpdates", "agent.updateStatus", "app.credit"}) {
+            QQuickItem* item = driver.item(QString::fromUtf8(control));
+            driver.reveal(item);
+            QVERIFY2(WindowDriver::showsWhole(item), control);
+        }
+    }
+
+    void screenReadersFindEveryControlTheFoldersAndTheLog() {
+        PanelFixture panel(everythingShown());
+        panel.model().setLogExpanded(true);
+        panel.model().refresh();
+        openSheetWithDrafts(panel);
+
+        QList<QAccessibleInterface*> all;
+        collectAccessible(QAccessible::queryAccessibleInterface(&panel.window()), all);
+        QStringList texts;
+        int interactive = 0;
+        for (QAccessibleInterface* interface : all) {
+            const QString name = interface->text(QAccessible::Name);
+            texts.append(name);
+            const QAccessible::Role role = interface->role();
+            if (!interface->state().invisible &&
+                (role == QAccessible::Button || role == QAccessible::PushButton ||
+                 role == QAccessible::CheckBox || role == QAccessible::EditableText)) {
+                ++interactive;
+                QVERIFY2(!name.trimmed().isEmpty(),
+                         qPrintable(u"unnamed control of role %1"_s.arg(int(role))));
+            }
+        }
+        // Power, card, log header, update; token, code, folder, switch, save, two removals, done.
+        QVERIFY(interactive >= 12);
+        const auto mentioned = [&texts](const QString& text) {
+            return std::any_of(texts.begin(), texts.end(),
+                               [&text](const QString& name) { return name.contains(text); });
+        };
+        for (const WorkspaceRootConfiguration& root : roots(2)) {
+            QVERIFY2(mentioned(root.path), qPrintable(root.path));
+        }
+        for (const QString& line : everythingShown().agentLog) {
+            QVERIFY2(mentioned(line), qPrintable(line));
+        }
+        QVERIFY(mentioned(u"Код папки из кабинета"_s));
+    }
+
+    void themeTextKeepsItsContrast_data() {
+        QTest::addColumn<QColor>("foreground");
+        QTest::addColumn<QList<QColor>>("background");
+        QTest::addColumn<double>("minimum");
+
+        const QVariantMap theme = themeColours();
+        QVERIFY(!theme.isEmpty());
+        const auto colour = [&theme](const char* name) {
+            return theme[QString::fromUtf8(name)].value<QColor>();
+        };
+        const QColor background = colour("background");
+        const QColor card = colour("card");
+        const QColor sheetBox = withAlpha(Qt::white, 0.04);
+        const double smallText = 4.5;
+        const double outline = 3.0;
+
+        const QList<std::pair<const char*, QList<QColor>>> surfaces = {
+            {"window", {background}}, {"card", {card}}, {"sheet box", {background, sheetBox}}};
+        for (const auto& [surface, layers] : surfaces) {
+            QTest::addRow("label on %s", surface) << SystemColors::label() << layers << smallText;
+            QTest::addRow("secondary on %s", surface)
+                << SystemColors::secondaryLabel() << layers << smallText;
+            QTest::addRow("focus ring on %s", surface) << colour("focusRing") << layers << outline;
+        }
+        QTest::newRow("link on window") << SystemColors::blue() << QList{background} << smallText;
+        QTest::newRow("link on card") << SystemColors::blue() << QList{card} << smallText;
+        QTest::newRow("white on accent button")
+            << QColor(Qt::white) << QList{colour("accentFill")} << smallText;
+        QTest::newRow("orange on window")
+            << SystemColors::orange() << QList{background} << smallText;
+        QTest::newRow("orange on card") << SystemColors::orange() << QList{card} << smallText;
+        QTest::newRow("green on card") << SystemColors::green() << QList{card} << smallText;
+        QTest::newRow("green on saved-token card")
+            << SystemColors::green()
+            << QList{background, sheetBox, withAlpha(SystemColors::green(), 0.1)} << smallText;
+        QTest::newRow("log on its panel")
+            << colour("logText") << QList{card, withAlpha(Qt::black, 0.32)} << smallText;
+        for (const QColor& pill : {SystemColors::green(), SystemColors::orange(),
+                                   SystemColors::red(), SystemColors::secondaryLabel()}) {
+            QTest::addRow("pill %s", qPrintable(pill.name(QColor::HexArgb)))
+                << pill << QList{background, withAlpha(pill, 0.14)} << smallText;
+        }
+    }
+
+    void themeTextKeepsItsContrast() {
+        QFETCH(QColor, foreground);
+        QFETCH(QList<QColor>, background);
+        QFETCH(double, minimum);
+
+        const QColor below = composite(background);
+        const QColor drawn = composite({below, foreground});
+        const double lighter = std::max(luminance(drawn), luminance(below));
+        const double darker = std::min(luminance(drawn), luminance(below));
+        const double ratio = (lighter + 0.05) / (darker + 0.05);
+        QVERIFY2(ratio >= minimum, qPrintable(QString::number(ratio, 'f', 2)));
+    }
+
     void windowKeepsItsMinimumSizeAndRefreshesOnAppearance() {
         PanelFixture panel({});
         QCOMPARE(panel.window().title(), QStringLiteral("Quorvane Agent"));
         QCOMPARE(panel.window().minimumWidth(), 840);
-        QVERIFY(panel.window().minimumHeight() >= 720);
+        // On a screen with room the window opens at 840 × 720 at least.
         QVERIFY(panel.window().width() >= 840);
+        QVERIFY(panel.window().height() >= 720);
         QVERIFY(panel.controller().refreshCount >= 1);
     }
 
@@ -146,7 +485,8 @@ private Q_SLOTS:
         QCOMPARE(panel.window().width(), 840);
         QQuickItem* power = panel.item(u"agent.powerButton"_s);
         QCOMPARE(power->isEnabled(), powerEnabled);
-        QCOMPARE(accessibleName(power), powerLabel);
+        // The action, then the state.
+        QCOMPARE(accessibleName(power), powerLabel + u". Состояние: "_s + title);
         QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
                  QVariant(ringColor));
         QVERIFY(panel.item(u"powerSymbol"_s)->isVisible());

@@ -341,22 +341,29 @@ private Q_SLOTS:
         QVERIFY(!sheet.model().isWorkspaceSheetPresented());
     }
 
-    void tallSheetScrollsToDone() {
+    void tallSheetScrollsWithDoneInView() {
         PanelScenario scenario;
         for (int index = 0; index < 8; ++index) {
             scenario.workspaceRoots.append({u"00000000-0000-4000-8000-00000000000%1"_s.arg(index),
                                             u"/srv/%1"_s.arg(index), false});
         }
         Sheet sheet(scenario);
+        sheet.model().setWorkspaceSheetPresented(false);
+        sheet.driver().moveToScreen(u"laptop"_s);
+        sheet.open();
         QQuickWindow& window = sheet.panel().window();
         QQuickItem* done = sheet.item(u"workspace.done"_s);
-        QVERIFY(done->mapToScene({}).y() > window.height());
+        QQuickItem* lastRow =
+            sheet.item(u"workspace.savedRoot.00000000-0000-4000-8000-000000000007"_s);
+        QVERIFY(WindowDriver::showsWhole(done));
+        QVERIFY(!WindowDriver::showsWhole(lastRow));
 
         const QPoint inside(window.width() / 2, window.height() / 2);
         QWheelEvent wheel(inside, window.mapToGlobal(inside), {}, {0, -120 * 40}, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QGuiApplication::sendEvent(&window, &wheel);
-        QTRY_VERIFY(done->mapToScene({0, done->height()}).y() <= window.height());
+        QTRY_VERIFY(WindowDriver::showsWhole(lastRow));
+        QVERIFY(WindowDriver::showsWhole(done));
         sheet.panel().click(done);
         QVERIFY(!sheet.isOpen());
     }
@@ -495,6 +502,54 @@ private Q_SLOTS:
 
         sheet.click(u"workspace.selectFolder"_s);
         QVERIFY(!message->isVisible());
+    }
+
+    void refreshContinuesWhileTheFolderDialogIsOpen() {
+        // The dialog is modal and runs its own event loop, as the desktop's dialog does.
+        PanelFixture* panel = nullptr;
+        bool refreshedMeanwhile = false;
+        PanelScenario scenario;
+        scenario.chooseFolder = [&panel, &refreshedMeanwhile] {
+            const int before = panel->controller().refreshCount;
+            refreshedMeanwhile =
+                QTest::qWaitFor([&] { return panel->controller().refreshCount > before; }, 10000);
+            return std::optional(u"/srv/chosen"_s);
+        };
+        Sheet sheet(scenario);
+        panel = &sheet.panel();
+        sheet.click(u"workspace.selectFolder"_s);
+        QVERIFY(refreshedMeanwhile);
+        QCOMPARE(sheet.model().workspacePath(), std::optional(u"/srv/chosen"_s));
+    }
+
+    void savingShowsTheMessageAndDoneInTheWindow_data() {
+        QTest::addColumn<QString>("screenName");
+        QTest::newRow("large screen: the window grows to the sheet") << u"desktop"_s;
+        QTest::newRow("1366×768: the sheet scrolls") << u"laptop"_s;
+    }
+
+    void savingShowsTheMessageAndDoneInTheWindow() {
+        QFETCH(QString, screenName);
+        PanelScenario scenario;
+        scenario.workspaceRoots = {{firstRootID, u"/srv/first"_s, false}};
+        scenario.chosenFolder = u"/srv/second"_s;
+        Sheet sheet(scenario);
+        sheet.model().setWorkspaceSheetPresented(false);
+        QQuickWindow& window = sheet.panel().window();
+        sheet.driver().moveToScreen(screenName);
+        window.resize(840, 720);
+        sheet.open();
+
+        sheet.type(u"workspace.rootID"_s, secondRootID);
+        sheet.click(u"workspace.selectFolder"_s);
+        sheet.click(u"workspace.save"_s);
+        QVERIFY(sheet.model().property("hasConfigurationMessage").toBool());
+        QTRY_VERIFY(WindowDriver::showsWhole(sheet.item(u"configuration.message"_s)));
+        QVERIFY(WindowDriver::showsWhole(sheet.item(u"workspace.done"_s)));
+
+        sheet.press(Qt::Key_Escape);
+        QVERIFY(!sheet.isOpen());
+        QTRY_COMPARE(window.height(), 720);
     }
 };
 

@@ -1084,6 +1084,11 @@ private Q_SLOTS:
         QTEST(harness.create().versionText(), "text");
     }
 
+    // A build configured without a number still gets one, so the footer never shows a dash.
+    void defaultBuildHasANumber() {
+        QVERIFY(!AgentViewModelEnvironment::system().buildNumber.isEmpty());
+    }
+
     void workspaceAccount_data() {
         QTest::addColumn<QString>("fullName");
         QTest::addColumn<QString>("account");
