@@ -20,8 +20,8 @@
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
 #include "config/PlatformWording.h"
-#include "config/PrivateFiles.h"
-#include "monitor/ReadOnlyFile.h"
+#include "system/PrivateFiles.h"
+#include "system/ReadOnlyFile.h"
 
 namespace quorvane {
 

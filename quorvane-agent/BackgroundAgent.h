@@ -8,7 +8,7 @@
 #include "AgentLog.h"
 #include "GuiSocketServer.h"
 #include "HealthFile.h"
-#include "config/TerminationSignals.h"
+#include "system/TerminationSignals.h"
 
 namespace quorvane {
 

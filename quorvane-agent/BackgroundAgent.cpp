@@ -9,9 +9,9 @@
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentContract.h"
-#include "config/KeychainAgentTokenStore.h"
-#include "config/PrivateFiles.h"
-#include "config/QuorvaneError.h"
+#include "keychain/KeychainAgentTokenStore.h"
+#include "system/PrivateFiles.h"
+#include "system/QuorvaneError.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 
