@@ -24,9 +24,9 @@
 #include "agent/AgentServiceError.h"
 #include "config/AgentContract.h"
 #include "config/PlatformWording.h"
-#include "config/PosixError.h"
-#include "config/PrivateFiles.h"
-#include "monitor/ReadOnlyFile.h"
+#include "system/PosixError.h"
+#include "system/PrivateFiles.h"
+#include "system/ReadOnlyFile.h"
 
 namespace quorvane {
 

@@ -12,7 +12,7 @@
 
 #include "agent/AgentServiceError.h"
 #include "config/AgentTokenStorageError.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "config/PlatformWording.h"
 
 namespace quorvane {

@@ -7,7 +7,7 @@
 #include "agent/AgentGUILease.h"
 #include "agent/AgentServiceController.h"
 #include "config/AgentConfigurationStore.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 

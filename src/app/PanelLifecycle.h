@@ -4,7 +4,7 @@
 #include <QQuickWindow>
 
 #include "agent/AgentViewModel.h"
-#include "config/TerminationSignals.h"
+#include "system/TerminationSignals.h"
 
 namespace quorvane {
 

@@ -16,7 +16,7 @@
 
 #include "app/PanelModule.h"
 #include "config/AgentContract.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 namespace quorvane {
 

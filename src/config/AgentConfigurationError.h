@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/QuorvaneError.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

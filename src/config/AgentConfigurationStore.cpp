@@ -11,9 +11,9 @@
 #include "config/AgentConfigurationError.h"
 #include "config/AgentContract.h"
 #include "config/ConfigurationText.h"
-#include "config/FileDescriptor.h"
-#include "config/PosixError.h"
-#include "config/PrivateFiles.h"
+#include "system/FileDescriptor.h"
+#include "system/PosixError.h"
+#include "system/PrivateFiles.h"
 
 namespace quorvane {
 

@@ -13,7 +13,7 @@
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/ConfigurationText.h"
-#include "config/FileDescriptor.h"
+#include "system/FileDescriptor.h"
 
 namespace quorvane {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "config/QuorvaneError.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

@@ -5,7 +5,7 @@
 #include <QJsonValue>
 
 #include "config/AgentContract.h"
-#include "monitor/ReadOnlyFile.h"
+#include "system/ReadOnlyFile.h"
 
 namespace quorvane {
 

@@ -5,7 +5,7 @@
 
 #include "config/AgentContract.h"
 #include "config/LineBreaks.h"
-#include "monitor/ReadOnlyFile.h"
+#include "system/ReadOnlyFile.h"
 
 namespace quorvane {
 

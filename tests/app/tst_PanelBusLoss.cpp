@@ -8,8 +8,8 @@
 #include "app/AgentViewModelFactory.h"
 #include "app/SessionBusLoss.h"
 #include "config/AgentTokenStorageError.h"
-#include "config/KeychainAgentTokenStore.h"
-#include "config/TerminationSignals.h"
+#include "keychain/KeychainAgentTokenStore.h"
+#include "system/TerminationSignals.h"
 #include "tests/support/SessionTools.h"
 #include "ui/MainWindow.h"
 

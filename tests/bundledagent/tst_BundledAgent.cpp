@@ -18,7 +18,7 @@
 #include "SessionKeyring.h"
 #include "agent/AgentGUILease.h"
 #include "config/AgentContract.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 

@@ -11,7 +11,7 @@
 #include "UnprivilegedChild.h"
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
-#include "config/PosixError.h"
+#include "system/PosixError.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;

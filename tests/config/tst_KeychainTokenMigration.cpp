@@ -9,7 +9,7 @@
 #include "ConfigurationTestSupport.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentTokenStorageError.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;

@@ -12,7 +12,7 @@
 #include <memory>
 #include <system_error>
 
-#include "config/PrivateFiles.h"
+#include "system/PrivateFiles.h"
 
 using namespace quorvane;
 

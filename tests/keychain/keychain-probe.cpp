@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "config/AgentTokenStorageError.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 using namespace quorvane;
 

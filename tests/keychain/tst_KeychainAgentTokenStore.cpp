@@ -6,7 +6,7 @@
 
 #include "SessionKeyring.h"
 #include "config/AgentTokenStorageError.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 using namespace quorvane;
 using testing::EmptyBus;

@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "tests/support/SessionTools.h"
 #include "tests/ui/PanelFixture.h"
 

@@ -9,7 +9,7 @@
 
 #include "agent/AgentServiceController.h"
 #include "agent/AgentViewModel.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 #include "tests/support/SessionTools.h"

@@ -1,4 +1,4 @@
-#include "monitor/ReadOnlyFile.h"
+#include "system/ReadOnlyFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "config/FileDescriptor.h"
+#include "system/FileDescriptor.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "config/PosixError.h"
+#include "system/PosixError.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "config/PosixError.h"
+#include "system/PosixError.h"
 
 #include <cerrno>
 #include <string>

@@ -8,9 +8,9 @@
 #include <cstdio>
 
 #include "config/LineBreaks.h"
-#include "config/PosixError.h"
-#include "config/PrivateFiles.h"
-#include "config/QuorvaneError.h"
+#include "system/PosixError.h"
+#include "system/PrivateFiles.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

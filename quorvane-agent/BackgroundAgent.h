@@ -10,7 +10,7 @@
 #include "GuiSocketServer.h"
 #include "HealthFile.h"
 #include "config/AgentConfiguration.h"
-#include "config/TerminationSignals.h"
+#include "system/TerminationSignals.h"
 
 namespace quorvane {
 

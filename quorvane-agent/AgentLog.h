@@ -3,7 +3,7 @@
 #include <QString>
 #include <optional>
 
-#include "config/FileDescriptor.h"
+#include "system/FileDescriptor.h"
 
 namespace quorvane {
 

@@ -1,4 +1,4 @@
-#include "config/PrivateFiles.h"
+#include "system/PrivateFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "config/FileDescriptor.h"
-#include "config/PosixError.h"
+#include "system/FileDescriptor.h"
+#include "system/PosixError.h"
 
 namespace quorvane::PrivateFiles {
 

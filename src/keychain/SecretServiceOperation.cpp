@@ -1,4 +1,4 @@
-#include "config/SecretServiceOperation.h"
+#include "keychain/SecretServiceOperation.h"
 
 #include <QLoggingCategory>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 #include <QStringDecoder>
 #include <algorithm>
@@ -8,7 +8,7 @@
 
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
-#include "config/SecretServiceOperation.h"
+#include "keychain/SecretServiceOperation.h"
 
 namespace quorvane {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <optional>
 
-#include "config/QuorvaneError.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

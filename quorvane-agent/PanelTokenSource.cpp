@@ -6,7 +6,7 @@
 #include <QProcess>
 
 #include "config/AgentContract.h"
-#include "config/QuorvaneError.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

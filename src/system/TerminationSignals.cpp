@@ -1,4 +1,4 @@
-#include "config/TerminationSignals.h"
+#include "system/TerminationSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "config/PrivateFiles.h"
+#include "system/PrivateFiles.h"
 
 namespace quorvane {
 

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "config/PosixError.h"
+#include "system/PosixError.h"
 
 namespace quorvane {
 

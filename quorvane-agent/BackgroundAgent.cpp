@@ -10,11 +10,11 @@
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentContract.h"
-#include "config/KeychainAgentTokenStore.h"
-#include "config/PrivateFiles.h"
-#include "config/QuorvaneError.h"
+#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
+#include "system/PrivateFiles.h"
+#include "system/QuorvaneError.h"
 
 namespace quorvane {
 

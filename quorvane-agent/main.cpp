@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 
 #include "BackgroundAgent.h"
-#include "config/KeychainAgentTokenStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 int main(int argc, char* argv[]) {
     ::umask(077);  // everything the agent creates is the user's alone
