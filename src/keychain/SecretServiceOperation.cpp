@@ -53,6 +53,17 @@ bool meansServiceUnreachable(const GError& error) {
            (error.code == G_IO_ERROR_CLOSED || error.code == G_IO_ERROR_TIMED_OUT);
 }
 
+// Takes over the references a libsecret list holds and frees the list itself.
+template <typename T>
+std::vector<GObjectPointer<T>> takeObjects(GList* list) {
+    std::vector<GObjectPointer<T>> objects;
+    for (GList* link = list; link; link = link->next) {
+        objects.emplace_back(static_cast<T*>(link->data));
+    }
+    g_list_free(list);
+    return objects;
+}
+
 }  // namespace
 
 SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
@@ -94,22 +105,11 @@ std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::search(const Sec
     if (error) {
         fail(error);
     }
-    std::vector<GObjectPointer<SecretItem>> items;
-    for (GList* link = found; link; link = link->next) {
-        items.emplace_back(static_cast<SecretItem*>(link->data));
-    }
-    g_list_free(found);
-    return items;
+    return takeObjects<SecretItem>(found);
 }
 
 std::vector<GObjectPointer<SecretCollection>> SecretServiceOperation::collections() {
-    GList* loaded = secret_service_get_collections(service());
-    std::vector<GObjectPointer<SecretCollection>> result;
-    for (GList* link = loaded; link; link = link->next) {
-        result.emplace_back(static_cast<SecretCollection*>(link->data));
-    }
-    g_list_free(loaded);
-    return result;
+    return takeObjects<SecretCollection>(secret_service_get_collections(service()));
 }
 
 bool SecretServiceOperation::isLocked(gpointer itemOrCollection) {
@@ -206,12 +206,7 @@ std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::searchCollection
     if (error) {
         fail(error);
     }
-    std::vector<GObjectPointer<SecretItem>> items;
-    for (GList* link = found; link; link = link->next) {
-        items.emplace_back(static_cast<SecretItem*>(link->data));
-    }
-    g_list_free(found);
-    return items;
+    return takeObjects<SecretItem>(found);
 }
 
 GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
