@@ -1,9 +1,12 @@
-// The sentences that name the operating system: the macOS build keeps the original wording
-// word for word, and the Linux build names what a Linux desktop has.
+// The sentences a user reads: both wordings of those that name the operating system (the
+// macOS build keeps the original word for word, the Linux build names what a Linux desktop
+// has), and the failures of the configuration file and of the system, in Russian.
 #include <QTest>
 #include <functional>
 
+#include "config/AgentConfigurationError.h"
 #include "config/PlatformWording.h"
+#include "system/PosixError.h"
 
 using namespace quorvane;
 using namespace Qt::StringLiterals;
@@ -11,7 +14,7 @@ using namespace Qt::StringLiterals;
 using Sentence = std::function<QString(const PlatformWording&)>;
 Q_DECLARE_METATYPE(Sentence)
 
-class TestPlatformWording : public QObject {
+class TestUserMessages : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -123,12 +126,60 @@ private Q_SLOTS:
         QFETCH(QString, linuxDesktop);
         QCOMPARE(sentence(PlatformWording(PlatformWording::Platform::macOS)), macOS);
         QCOMPARE(sentence(PlatformWording(PlatformWording::Platform::linuxDesktop)), linuxDesktop);
+        QCOMPARE(sentence(PlatformWording::current()), linuxDesktop);
     }
 
-    void thisBuildSpeaksLinux() {
-        QCOMPARE(PlatformWording::current().headerSubtitle(), u"Агент для Linux"_s);
+    // Each thing found instead of the configuration file, and the errno values a user can act
+    // on, read in Russian; other codes keep the platform's text.
+    void messages_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("expected");
+        using UnsafeFile = AgentConfigurationError::UnsafeFile;
+        const std::pair<UnsafeFile, QString> unsafeFiles[] = {
+            {UnsafeFile::symbolicLink,
+             u"Файл конфигурации не должен быть символической ссылкой."_s},
+            {UnsafeFile::danglingLink,
+             u"Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её."_s},
+            {UnsafeFile::folder,
+             u"Вместо файла конфигурации находится папка. Переименуйте или удалите её."_s},
+            {UnsafeFile::fifo,
+             u"Вместо файла конфигурации находится именованный канал (FIFO). Удалите его."_s},
+            {UnsafeFile::socket, u"Вместо файла конфигурации находится сокет. Удалите его."_s},
+            {UnsafeFile::device,
+             u"Вместо файла конфигурации находится файл устройства. Удалите его."_s},
+            {UnsafeFile::otherFile, u"Файл конфигурации должен быть обычным файлом."_s},
+        };
+        for (const auto& [found, expected] : unsafeFiles) {
+            QTest::addRow("unsafe file %d", int(found))
+                << AgentConfigurationError::unsafeConfigurationFile(found).message() << expected;
+        }
+        QTest::newRow("malformed")
+            << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
+            << u"Некорректная конфигурация: деталь"_s;
+        const std::pair<int, QString> posixErrors[] = {
+            {ENOSPC, u"На диске не осталось места. Освободите место и повторите."_s},
+            {EDQUOT, u"Исчерпана дисковая квота пользователя. Освободите место и повторите."_s},
+            {EACCES, u"Нет прав доступа к файлу или папке."_s},
+            {EPERM, u"Система не разрешила эту операцию с файлом или папкой."_s},
+            {EROFS, u"Диск доступен только для чтения."_s},
+            {ENOTDIR, u"Часть пути к файлу не является папкой."_s},
+            {EIO, u"Ошибка ввода-вывода при обращении к диску."_s},
+            {0, u"Ошибка ввода-вывода при обращении к диску."_s},
+            {EXDEV, QString::fromStdString(std::generic_category().message(EXDEV))},
+        };
+        for (const auto& [code, expected] : posixErrors) {
+            QTest::addRow("errno %d", code)
+                << QString::fromUtf8(PosixError::fromCode(code).what()) << expected;
+        }
+    }
+
+    void messages() {
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+        QCOMPARE(message, expected);
+        QVERIFY(PosixError::fromCode(ENOSPC).code() == std::errc::no_space_on_device);
     }
 };
 
-QTEST_APPLESS_MAIN(TestPlatformWording)
-#include "tst_PlatformWording.moc"
+QTEST_APPLESS_MAIN(TestUserMessages)
+#include "tst_UserMessages.moc"
