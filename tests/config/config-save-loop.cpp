@@ -1,10 +1,9 @@
-// Saves two configurations in turn until it is killed; the crash-consistency test runs it.
-//   config-save-loop FILE first|second
+// Saves the two test configurations in turn until killed:  config-save-loop FILE FIRST-TURN
 #include <QFile>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 
-#include "SaveLoopConfigurations.h"
+#include "ConfigurationTestSupport.h"
 #include "config/AgentConfigurationStore.h"
 #include "tests/support/FakeTokenStore.h"
 
@@ -12,16 +11,14 @@ using namespace quorvane;
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fputs("usage: config-save-loop FILE first|second\n", stderr);
+        std::fputs("usage: config-save-loop FILE FIRST-TURN\n", stderr);
         return 2;
     }
     const AgentConfigurationStore store(QFile::decodeName(argv[1]),
                                         std::make_shared<testing::FakeTokenStore>());
-    const AgentConfiguration configurations[] = {testing::SaveLoop::first(),
-                                                 testing::SaveLoop::second()};
     std::puts("saving");
     std::fflush(stdout);
-    for (unsigned turn = std::strcmp(argv[2], "second") == 0;; ++turn) {
-        store.save(configurations[turn % 2]);
+    for (int turn = std::atoi(argv[2]);; ++turn) {
+        store.save(testing::saveLoopConfiguration(turn));
     }
 }
