@@ -12,13 +12,9 @@ public:
     explicit FakeHealthReader(std::optional<AgentHealthSnapshot> reported = std::nullopt)
         : snapshot(std::move(reported)) {}
 
-    std::optional<AgentHealthSnapshot> readSnapshot() const override {
-        ++reads;
-        return snapshot;
-    }
+    std::optional<AgentHealthSnapshot> readSnapshot() const override { return snapshot; }
 
     std::optional<AgentHealthSnapshot> snapshot;
-    mutable int reads = 0;
 };
 
 }  // namespace quorvane::testing

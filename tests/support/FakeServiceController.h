@@ -11,9 +11,9 @@
 
 namespace quorvane::testing {
 
-// A registration that stays where the test puts it: refresh() finds `registration` at once or
-// when the test calls finishRefresh(); start() completes at once or when the test calls
-// finishStart(). Records what the panel asks of it.
+// A registration that stays where the test puts it. refresh() finds `registration` at once or
+// at finishRefresh(); start() completes at once or at finishStart(). Records what the panel
+// asks of it in `changes`: "start", "disable", "unmask".
 class FakeServiceController final : public AgentServiceControlling {
 public:
     explicit FakeServiceController(AgentServiceState initial)
@@ -29,10 +29,8 @@ public:
         }
     }
 
-    // Answers every pending refresh with `registration`.
     void finishRefresh() {
-        const auto pending = std::exchange(pendingRefreshes_, {});
-        for (const auto& done : pending) {
+        for (const auto& done : std::exchange(pendingRefreshes_, {})) {
             state_ = registration;
             done();
         }
@@ -48,6 +46,14 @@ public:
         if (startCompletesAtOnce) {
             finishStart();
         }
+    }
+
+    // Completes the pending start with `startFailure`; without one the agent now runs.
+    void finishStart() {
+        if (!startFailure) {
+            registration = state_ = AgentServiceState::running();
+        }
+        std::exchange(pending_, nullptr)(startFailure);
     }
 
     void stop(Completion completion) override {
@@ -76,31 +82,15 @@ public:
     }
 
     bool hasLeftoverRegistration() const override { return leftover; }
-
     bool isStartPending() const { return static_cast<bool>(pending_); }
-
-    // Completes the pending start with `startFailure`; without one the agent now runs.
-    void finishStart() {
-        const Completion completion = std::exchange(pending_, nullptr);
-        if (!startFailure) {
-            registration = AgentServiceState::running();
-            state_ = registration;
-        }
-        completion(startFailure);
-    }
-
-    // How often the panel asked for this change: "start", "disable" or "unmask".
     int changeCount(const QString& change) const { return int(changes.count(change)); }
 
     AgentServiceState registration;
-    std::exception_ptr stopFailure;
-    std::exception_ptr startFailure;
-    std::exception_ptr unmaskFailure;
+    std::exception_ptr stopFailure, startFailure, unmaskFailure;
     bool startCompletesAtOnce = true;
     bool refreshCompletesAtOnce = true;
     bool startThrows = false;
     bool leftover = false;
-    // "start", "disable", "unmask", in the order asked.
     QStringList changes;
     int refreshCount = 0;
     // Shared with the test, so a completion can be called after the controller is gone.
