@@ -1,8 +1,8 @@
-#include <QCoreApplication>
+// However the panel ends, a running agent is unregistered exactly once before the process
+// goes; a stopped one is left alone.
 #include <QTest>
 #include <QTimer>
 #include <csignal>
-#include <functional>
 
 #include "app/DesktopIntegration.h"
 #include "app/PanelInstance.h"
@@ -13,94 +13,73 @@ using namespace quorvane;
 using namespace quorvane::testing;
 using namespace Qt::StringLiterals;
 
-// However the panel ends, a running agent is unregistered exactly once before the process
-// goes; a stopped one is left alone.
 class PanelLifecycleTest : public QObject {
     Q_OBJECT
-
-private:
-    // Runs the event loop until `ending` has ended it; the loop must end on its own.
-    static void runUntilEnded(const std::function<void()>& ending) {
-        QTimer::singleShot(0, QCoreApplication::instance(), ending);
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        connect(&watchdog, &QTimer::timeout, QCoreApplication::instance(),
-                [] { QCoreApplication::exit(99); });
-        watchdog.start(10000);
-        QCOMPARE(QCoreApplication::exec(), 0);
-    }
 
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
 
-    void withoutASessionBusThePanelJustRuns() {
-        PanelInstance instance(QDBusConnection(QStringLiteral("no session bus")));
-        QVERIFY(instance.claim());
-    }
-
-    void closingTheWindowQuitsAndUnregistersOnce_data() {
-        QTest::addColumn<QKeySequence>("keys");
+    void endingUnregistersARunningAgentOnce_data() {
+        QTest::addColumn<QString>("ending");  // a key sequence, "close", "quit" or "signal"
+        QTest::addColumn<int>("signalNumber");
         QTest::addColumn<bool>("sheetOpen");
-        QTest::newRow("the window's close button") << QKeySequence() << false;
-        QTest::newRow("Ctrl+Q") << QKeySequence(u"Ctrl+Q"_s) << false;
-        QTest::newRow("Ctrl+W") << QKeySequence(u"Ctrl+W"_s) << false;
-        QTest::newRow("Ctrl+Q over the sheet") << QKeySequence(u"Ctrl+Q"_s) << true;
+        QTest::addColumn<bool>("agentRunning");
+        QTest::newRow("close button") << u"close"_s << 0 << false << true;
+        QTest::newRow("Ctrl+Q") << u"Ctrl+Q"_s << 0 << false << true;
+        QTest::newRow("Ctrl+W") << u"Ctrl+W"_s << 0 << false << true;
+        QTest::newRow("Ctrl+Q over the sheet") << u"Ctrl+Q"_s << 0 << true << true;
+        QTest::newRow("quit") << u"quit"_s << 0 << false << true;
+        QTest::newRow("SIGTERM") << u"signal"_s << SIGTERM << false << true;
+        QTest::newRow("SIGINT") << u"signal"_s << SIGINT << false << true;
+        QTest::newRow("SIGHUP") << u"signal"_s << SIGHUP << false << true;
+        QTest::newRow("agent stopped") << u"close"_s << 0 << false << false;
     }
 
-    void closingTheWindowQuitsAndUnregistersOnce() {
-        QFETCH(QKeySequence, keys);
+    void endingUnregistersARunningAgentOnce() {
+        QFETCH(QString, ending);
+        QFETCH(int, signalNumber);
         QFETCH(bool, sheetOpen);
-        PanelFixture panel(PanelScenario::reporting(u"running"_s));
+        QFETCH(bool, agentRunning);
+        PanelFixture panel(agentRunning ? PanelScenario::reporting(u"running"_s) : PanelScenario{});
         PanelLifecycle lifecycle(panel.window(), panel.model());
         panel.model().setWorkspaceSheetPresented(sheetOpen);
         QVERIFY(QTest::qWaitForWindowActive(&panel.window()));
-        int unregisteredWhenClosed = 0;
-        runUntilEnded([&panel, &unregisteredWhenClosed, keys] {
-            if (keys.isEmpty()) {
-                panel.window().close();
+        const auto unregistrations = [&panel] {
+            return panel.controller().changeCount(u"disable"_s);
+        };
+        int unregisteredAtOnce = -1;
+        QTimer::singleShot(0, qApp, [&] {
+            if (ending == u"quit") {
+                QCoreApplication::quit();
+            } else if (ending == u"signal") {
+                std::raise(signalNumber);
             } else {
-                QTest::keySequence(&panel.window(), keys);
+                // Closing the window unregisters before the event loop ends.
+                if (ending == u"close") {
+                    panel.window().close();
+                } else {
+                    QTest::keySequence(&panel.window(), QKeySequence(ending));
+                }
+                unregisteredAtOnce = unregistrations();
             }
-            unregisteredWhenClosed = panel.controller().changeCount(u"disable"_s);
         });
-        QCOMPARE(unregisteredWhenClosed, 1);
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
+        // The loop must end on its own.
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(unregistrations(), int(agentRunning));
+        QVERIFY(unregisteredAtOnce == -1 || unregisteredAtOnce == int(agentRunning));
+        panel.window().close();
+        QCOMPARE(unregistrations(), int(agentRunning));
+    }
+
+    void withoutASessionBusThePanelJustRuns() {
+        PanelInstance instance(QDBusConnection(u"no session bus"_s));
+        QVERIFY(instance.claim());
     }
 
     void qtDialogsSpeakRussianWhateverTheLocale() {
         installQtTranslations(*QCoreApplication::instance());
         QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), u"Перейти к:"_s);
-    }
-
-    void quittingUnregistersOnce() {
-        PanelFixture panel(PanelScenario::reporting(u"running"_s));
-        PanelLifecycle lifecycle(panel.window(), panel.model());
-        runUntilEnded(&QCoreApplication::quit);
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
-        panel.window().close();
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
-    }
-
-    void terminationSignalQuitsAndUnregistersOnce_data() {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
-    }
-
-    void terminationSignalQuitsAndUnregistersOnce() {
-        QFETCH(int, signalNumber);
-        PanelFixture panel(PanelScenario::reporting(u"running"_s));
-        PanelLifecycle lifecycle(panel.window(), panel.model());
-        runUntilEnded([signalNumber] { std::raise(signalNumber); });
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
-    }
-
-    void stoppedAgentIsLeftAlone() {
-        PanelFixture panel({});
-        PanelLifecycle lifecycle(panel.window(), panel.model());
-        runUntilEnded([&panel] { panel.window().close(); });
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 0);
     }
 };
 

@@ -1,3 +1,6 @@
+// The bundled agent as a process of its own, with its folders in a temporary home and a
+// stand-in panel answering its token request: what it reports at start-up, the panels it keeps
+// connected, and how it stops; and the panel executable's token-output mode it relies on.
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -6,114 +9,103 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 #include "SessionKeyring.h"
-#include "agent/AgentGUILease.h"
+#include "app/QuorvaneApp.h"
 #include "config/AgentContract.h"
 #include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
+#include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
+using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int startUpLimit = 15'000;
 const QByteArray token = "qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdE";
-const QString rootID = QStringLiteral("1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12");
+const QByteArray printsToken = "printf '%s' '" + token + "'";
+const QString starting = AgentContract::statusStarting;
+const QString running = AgentContract::statusRunning;
+const QString failed = AgentContract::statusError;
+const QString unconfigured = AgentContract::statusNeedsConfiguration;
 
-// A connected client of the agent's socket, like the panel's lease: it never sends anything.
-class PanelConnection {
-public:
-    explicit PanelConnection(const QString& path) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray encoded = QFile::encodeName(path);
-        std::memcpy(address.sun_path, encoded.constData(), encoded.size());
-        descriptor_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(descriptor_);
-            descriptor_ = -1;
-        }
-    }
-    ~PanelConnection() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    PanelConnection(const PanelConnection&) = delete;
-    PanelConnection& operator=(const PanelConnection&) = delete;
-
-    bool isConnected() const { return descriptor_ >= 0; }
-
-    // Open and silent (no data, no end of stream).
-    bool isOpen() const {
-        char byte;
-        return ::recv(descriptor_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno == EAGAIN;
-    }
-
-    // Closed by the agent, waiting up to a few seconds for it.
-    bool closedByAgent() const {
-        timeval limit{5, 0};
-        ::setsockopt(descriptor_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char byte;
-        return ::recv(descriptor_, &byte, 1, 0) == 0;
-    }
-
-private:
-    int descriptor_ = -1;
-};
-
-QStringList descriptorNames(pid_t pid) {
-    return QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+QByteArray workspace(const QString& folder) {
+    return "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12=" + QFile::encodeName(folder) + '\n';
 }
 
-qsizetype descriptorCount(pid_t pid) {
-    return descriptorNames(pid).size();
-}
-
-// The agent closes what its start-up used (the panel's pipes, files) on its own time; the
-// limit must be set against the descriptors it keeps.
-bool descriptorsSettle(pid_t pid) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        const QStringList before = descriptorNames(pid);
-        QTest::qWait(250);
-        if (descriptorNames(pid) == before) {
-            return true;
-        }
-    }
-    return false;
-}
-
-int lowestFreeDescriptor(pid_t pid) {
-    const QStringList open = descriptorNames(pid);
-    int descriptor = 0;
-    while (open.contains(QString::number(descriptor))) {
-        ++descriptor;
+// A client of the agent's socket that never sends anything, as the panel's lease.
+int connectedTo(const QString& path) {
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                 sizeof address.sun_path - 1);
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{5, 0};  // for the reads below
+    ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(descriptor);
+        return -1;
     }
     return descriptor;
 }
 
-// User and system time the process has used so far.
-double cpuSeconds(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold spaces.
+bool closedByAgent(int connection) {
+    char byte = 0;
+    return ::recv(connection, &byte, 1, 0) == 0;
+}
+
+QStringList descriptors(qint64 pid) {
+    return QDir(u"/proc/%1/fd"_s.arg(pid))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// User and system time the process has used, in clock ticks.
+qint64 cpuTicks(qint64 pid) {
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : "";
+    // The fields after the command name, which is in parentheses and may hold spaces.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) /
-           double(::sysconf(_SC_CLK_TCK));
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : 0;
+}
+
+struct TokenOutput {
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+    qint64 milliseconds = 0;
+};
+
+// The panel executable in token-output mode, without a display, as the agent's service runs it.
+TokenOutput tokenOutput(const QString& busAddress, const QString& outputFile) {
+    QProcess panel;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(u"DISPLAY"_s);
+    environment.remove(u"WAYLAND_DISPLAY"_s);
+    if (!busAddress.isEmpty()) {
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
+    }
+    panel.setProcessEnvironment(environment);
+    if (!outputFile.isEmpty()) {
+        panel.setStandardOutputFile(outputFile);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    panel.start(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s,
+                {u"--read-agent-token"_s});
+    if (!panel.waitForFinished(10000)) {
+        panel.kill();
+        panel.waitForFinished();
+        return {};
+    }
+    return {panel.exitStatus() == QProcess::NormalExit ? panel.exitCode() : -1,
+            panel.readAllStandardOutput(), panel.readAllStandardError(), clock.elapsed()};
 }
 
 }  // namespace
@@ -129,46 +121,35 @@ private:
         return AgentHealthReader(AgentContract::healthFilePath()).readSnapshot();
     }
 
-    QStringList logLines() const {
-        return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
+    QString folder() const {
+        QDir(home_->path()).mkdir(u"Проекты"_s);
+        return home_->filePath(u"Проекты"_s);
     }
 
-    QString writePanel(const QByteArray& body) const {
-        const QString path = home_->filePath(QStringLiteral("stand-in-panel"));
-        QFile script(path);
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\n[ $# -eq 1 ] && [ \"$1\" = --read-agent-token ] || exit 2\n" +
-                     body + '\n');
-        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        return path;
-    }
-
-    void writeConfiguration(const QByteArray& text) const {
+    void configure(const QByteArray& text) const {
         QDir().mkpath(AgentContract::configurationDirectory());
         QFile file(AgentContract::configurationFilePath());
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
     }
 
-    QString makeFolder(const QString& name) const {
-        QDir(home_->path()).mkdir(name);
-        return home_->filePath(name);
-    }
-
-    // An empty `panel`: the agent runs the real panel of its install prefix.
-    void startAgent(const QString& panel) {
+    // `panel` answers the agent's token request; null: the real panel beside the agent.
+    void startAgent(const QByteArray& panel) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home_->path());
-        if (panel.isEmpty()) {
-            environment.remove(QStringLiteral("QUORVANE_PANEL"));
-        } else {
-            environment.insert(QStringLiteral("QUORVANE_PANEL"), panel);
+        environment.insert(u"HOME"_s, home_->path());
+        environment.remove(u"QUORVANE_PANEL"_s);
+        if (!panel.isNull()) {
+            QFile script(home_->filePath(u"panel"_s));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\n[ $# -eq 1 ] && [ \"$1\" = --read-agent-token ] || exit 2\n" +
+                         panel + '\n');
+            script.setPermissions(panel == "missing" ? QFile::ReadOwner
+                                                     : QFile::ReadOwner | QFile::ExeOwner);
+            environment.insert(u"QUORVANE_PANEL"_s, script.fileName());
         }
         agent_.setProcessEnvironment(environment);
-        agent_.setProgram(qEnvironmentVariable("QUORVANE_PREFIX") + QLatin1Char('/') +
-                          AgentContract::bundledAgentPath);
         agent_.setProcessChannelMode(QProcess::ForwardedChannels);
-        agent_.start();
+        agent_.start(
+            qEnvironmentVariable("QUORVANE_PREFIX") + u'/' + AgentContract::bundledAgentPath, {});
         QVERIFY2(agent_.waitForStarted(), qPrintable(agent_.errorString()));
     }
 
@@ -176,34 +157,16 @@ private:
     QString settledStatus() const {
         std::optional<AgentHealthSnapshot> snapshot;
         const bool settled = QTest::qWaitFor(
-            [&] {
-                snapshot = health();
-                return snapshot && snapshot->status != AgentContract::statusStarting;
-            },
-            startUpLimit);
-        return settled ? snapshot->status : QStringLiteral("(nothing after starting)");
+            [&] { return (snapshot = health()) && snapshot->status != starting; }, 15000);
+        return settled ? snapshot->status : u"(still starting)"_s;
     }
 
-    void startRunningAgent() {
-        const QString folder = makeFolder(QStringLiteral("Проекты"));
-        writeConfiguration("workspace." + rootID.toUtf8() + "=" + folder.toUtf8() + "\nworkspace." +
-                           rootID.toUtf8() + ".write=true\n");
-        startAgent(writePanel("printf '%s' '" + token + "'"));
-        QCOMPARE(settledStatus(), QString(AgentContract::statusRunning));
-    }
-
-    void stopWithin(int milliseconds) {
+    void stopAgent(int signal, int withinMs = 10000) {
         QElapsedTimer clock;
         clock.start();
-        ::kill(pid_t(agent_.processId()), SIGTERM);
-        QVERIFY(agent_.waitForFinished(10'000));
-        QVERIFY2(clock.elapsed() < milliseconds, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(agent_.exitCode(), 0);
-    }
-
-    void stopAgent(int signal) {
         ::kill(pid_t(agent_.processId()), signal);
-        QVERIFY(agent_.waitForFinished(10'000));
+        QVERIFY(agent_.waitForFinished(10000));
+        QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(agent_.exitStatus(), QProcess::NormalExit);
         QCOMPARE(agent_.exitCode(), 0);
     }
@@ -213,49 +176,40 @@ private Q_SLOTS:
         home_ = std::make_unique<QTemporaryDir>();
         QVERIFY(home_->isValid());
         // The agent started from here takes its folders from the same variables.
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_->filePath(QStringLiteral("config"))));
-        qputenv("XDG_STATE_HOME", QFile::encodeName(home_->filePath(QStringLiteral("state"))));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home_->filePath(QStringLiteral("run"))));
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"}) {
+            qputenv(variable, QFile::encodeName(home_->filePath(QString::fromLatin1(variable))));
+        }
     }
 
     void cleanup() {
-        if (agent_.state() != QProcess::NotRunning) {
-            agent_.kill();
-            agent_.waitForFinished();
-        }
+        agent_.kill();
+        agent_.waitForFinished();
     }
 
     void reportsItsStartUpOutcome_data() {
         QTest::addColumn<QByteArray>("panel");
         QTest::addColumn<QByteArray>("configuration");  // null: no file
         QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("message");  // the start of the message
-
-        const QByteArray folder = "workspace." + rootID.toUtf8() + "=/tmp\n";
-        const QByteArray printsToken = "printf '%s' '" + token + "'";
-        QTest::newRow("no token") << QByteArray("exit 0") << folder
-                                  << QString(AgentContract::statusNeedsConfiguration)
-                                  << QStringLiteral("Добавьте токен устройства");
+        QTest::addColumn<QString>("message");  // its start
+        const QByteArray tmp = workspace(u"/tmp"_s);
+        QTest::newRow("no token") << QByteArray("exit 0") << tmp << unconfigured
+                                  << u"Добавьте токен устройства"_s;
         QTest::newRow("no configuration file")
-            << printsToken << QByteArray() << QString(AgentContract::statusNeedsConfiguration)
-            << QStringLiteral("Добавьте папку Workspace");
+            << printsToken << QByteArray() << unconfigured << u"Добавьте папку Workspace"_s;
         QTest::newRow("configuration without folders")
-            << printsToken << QByteArray("# Quorvane Agent\n")
-            << QString(AgentContract::statusNeedsConfiguration)
-            << QStringLiteral("Добавьте папку Workspace");
+            << printsToken << QByteArray("# Quorvane Agent\n") << unconfigured
+            << u"Добавьте папку Workspace"_s;
         QTest::newRow("token line left in the file")
-            << QByteArray("exit 0") << QByteArray("token=" + token + "\n" + folder)
-            << QString(AgentContract::statusRunning) << QString();
+            << QByteArray("exit 0") << "token=" + token + "\n" + tmp << running << QString();
         QTest::newRow("secret store locked")
-            << QByteArray("exit 1") << folder << QString(AgentContract::statusError)
-            << QStringLiteral("Не удалось прочитать токен");
+            << QByteArray("exit 1") << tmp << failed << u"Не удалось прочитать токен"_s;
         QTest::newRow("broken configuration")
-            << printsToken << QByteArray("token\n") << QString(AgentContract::statusError)
-            << QStringLiteral("Не удалось прочитать конфигурацию: Некорректная конфигурация");
-        QTest::newRow("missing folder")
-            << printsToken << QByteArray("workspace." + rootID.toUtf8() + "=/nonexistent\n")
-            << QString(AgentContract::statusError)
-            << QStringLiteral("Нет доступа к папке Workspace: /nonexistent");
+            << printsToken << QByteArray("token\n") << failed
+            << u"Не удалось прочитать конфигурацию: Некорректная конфигурация"_s;
+        QTest::newRow("missing folder") << printsToken << workspace(u"/nonexistent"_s) << failed
+                                        << u"Нет доступа к папке Workspace: /nonexistent"_s;
+        QTest::newRow("panel that cannot run")
+            << QByteArray("missing") << tmp << failed << u"Не удалось запустить панель Quorvane"_s;
     }
 
     void reportsItsStartUpOutcome() {
@@ -263,84 +217,118 @@ private Q_SLOTS:
         QFETCH(QByteArray, configuration);
         QFETCH(QString, status);
         QFETCH(QString, message);
-
         if (!configuration.isNull()) {
-            writeConfiguration(configuration);
+            configure(configuration);
         }
-        startAgent(writePanel(panel));
+        startAgent(panel);
         QCOMPARE(settledStatus(), status);
-        const auto snapshot = health();
-        QCOMPARE(snapshot->message.value_or(QString()).left(message.size()), message);
-        QCOMPARE(snapshot->message.has_value(), !message.isEmpty());
+        QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
+        QCOMPARE(health()->message.has_value(), !message.isEmpty());
     }
 
-    void panelThatCannotRun() {
-        startAgent(home_->filePath(QStringLiteral("no-such-panel")));
-        QCOMPARE(settledStatus(), QString(AgentContract::statusError));
-        QVERIFY(health()->message.value_or(QString()).startsWith(
-            QStringLiteral("Не удалось запустить панель Quorvane")));
+    void requestsTokenOutput_data() {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<bool>("tokenOutput");
+        const QByteArray flag("--read-agent-token");
+        QTest::newRow("the flag alone") << QByteArrayList{"quorvane", flag} << true;
+        QTest::newRow("no argument") << QByteArrayList{"quorvane"} << false;
+        QTest::newRow("argument after the flag") << QByteArrayList{"quorvane", flag, "x"} << false;
+        QTest::newRow("argument before the flag") << QByteArrayList{"quorvane", "x", flag} << false;
+        QTest::newRow("upper case") << QByteArrayList{"quorvane", flag.toUpper()} << false;
+        QTest::newRow("with a value") << QByteArrayList{"quorvane", flag + "=1"} << false;
+        QTest::newRow("prefix only") << QByteArrayList{"quorvane", flag.chopped(6)} << false;
     }
 
-    // The real panel beside the agent reads the token from the session's secret store.
-    void takesTheTokenFromThePanelBesideIt_data() {
-        QTest::addColumn<bool>("tokenStored");
-        QTest::addColumn<QString>("status");
-        // In this order: the session's secret store keeps the token of the first row.
-        QTest::newRow("no token") << false << QString(AgentContract::statusNeedsConfiguration);
-        QTest::newRow("token stored") << true << QString(AgentContract::statusRunning);
-    }
-
-    void takesTheTokenFromThePanelBesideIt() {
-        QFETCH(bool, tokenStored);
-        QFETCH(QString, status);
-
-        if (tokenStored) {
-            KeychainAgentTokenStore(false).save(QString::fromLatin1(token));
+    void requestsTokenOutput() {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(bool, tokenOutput);
+        std::vector<const char*> argv;
+        for (const QByteArray& argument : arguments) {
+            argv.push_back(argument.constData());
         }
-        writeConfiguration("workspace." + rootID.toUtf8() + "=" +
-                           makeFolder(QStringLiteral("docs")).toUtf8() + "\n");
-        startAgent(QString());
-        QCOMPARE(settledStatus(), status);
+        argv.push_back(nullptr);
+        QCOMPARE(QuorvaneApp::requestsTokenOutput(int(arguments.size()), argv.data()), tokenOutput);
     }
 
-    // A login session starts the agent before the user unlocks the keyring.
+    // A pipe takes 64 KiB at once; the rest must follow, not be dropped.
+    void writesTokensLargerThanThePipe() {
+        FakeTokenStore store;
+        store.token = QString(1 << 20, u'x');
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        QByteArray output;
+        std::thread reader([&output, readEnd = ends[0]] {
+            char buffer[65536];
+            for (ssize_t count; (count = ::read(readEnd, buffer, sizeof buffer)) > 0;) {
+                output.append(buffer, count);
+            }
+        });
+        QCOMPARE(QuorvaneApp::writeStoredToken(store, ends[1]), 0);
+        ::close(ends[1]);
+        reader.join();
+        ::close(ends[0]);
+        QCOMPARE(output, store.token->toLatin1());
+    }
+
+    // The stored bytes, or nothing, on standard output; never a word on standard error; when
+    // the secret store cannot answer, a quick failure.
+    void tokenOutputMode_data() {
+        QTest::addColumn<QByteArray>("stored");  // null: no token
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("exitCode");
+        const QByteArray stored("qv1.token_01 токен \n");
+        QTest::newRow("token") << stored << QString() << 0;
+        QTest::newRow("empty token") << QByteArray("") << QString() << 0;
+        QTest::newRow("no token") << QByteArray() << QString() << 0;
+        QTest::newRow("output fails") << stored << u"/dev/full"_s << 1;
+        QTest::newRow("locked collection") << stored << u"locked"_s << 1;
+        QTest::newRow("undecodable token") << QByteArray("\xff\xfe") << u"quick"_s << 1;
+        QTest::newRow("no bus") << stored << u"unix:path=/nonexistent/bus"_s << 1;
+        QTest::newRow("no secret service on the bus") << stored << u"empty bus"_s << 1;
+    }
+
+    void tokenOutputMode() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, situation);
+        QFETCH(int, exitCode);
+        SessionKeyring::clearToken();
+        if (!stored.isNull()) {
+            SessionKeyring::storeToken(stored);
+        }
+        if (situation == u"locked") {
+            SessionKeyring::lockDefaultCollection();
+        }
+        const EmptyBus emptyBus;
+        const TokenOutput outcome = tokenOutput(situation == u"empty bus" ? emptyBus.address()
+                                                : situation.startsWith(u"unix:") ? situation
+                                                                                 : QString(),
+                                                situation.startsWith(u'/') ? situation : QString());
+        const bool locked = SessionKeyring::isDefaultCollectionLocked();
+        if (locked) {
+            SessionKeyring::unlockDefaultCollection();
+        }
+        QCOMPARE(outcome.exitCode, exitCode);
+        QCOMPARE(outcome.output, exitCode == 0 ? stored : QByteArray());
+        QCOMPARE(outcome.errors, QByteArray());
+        QCOMPARE(locked, situation == u"locked");
+        QVERIFY(situation.isEmpty() || situation.startsWith(u'/') || outcome.milliseconds < 1000);
+    }
+
+    // A login session starts the agent before the user unlocks the keyring; the real panel
+    // beside it reads the token once the keyring is unlocked.
     void carriesOnOnceTheStoreIsUnlocked() {
         KeychainAgentTokenStore(false).save(QString::fromLatin1(token));
         testing::SessionKeyring::lockDefaultCollection();
-        writeConfiguration("workspace." + rootID.toUtf8() + "=" +
-                           makeFolder(QStringLiteral("docs")).toUtf8() + "\n");
-        startAgent(QString());
-        QCOMPARE(settledStatus(), QString(AgentContract::statusError));
-        const qint64 pid = agent_.processId();
-
+        configure(workspace(folder()));
+        startAgent({});
+        QCOMPARE(settledStatus(), failed);
         testing::SessionKeyring::unlockDefaultCollection();
-        QTRY_COMPARE_WITH_TIMEOUT(health()->status, QString(AgentContract::statusRunning), 5'000);
-        QCOMPARE(agent_.processId(), pid);
+        QTRY_COMPARE_WITH_TIMEOUT(health()->status, running, 5000);
+        QCOMPARE(agent_.state(), QProcess::Running);
     }
 
-    void runsWithTokenAndWritableFolder() {
-        startRunningAgent();
-
-        const auto snapshot = health();
-        QVERIFY(!snapshot->version.isEmpty());
-        QVERIFY(QDateTime::fromString(snapshot->updatedAt, Qt::ISODate).isValid());
-        QCOMPARE(
-            QDir(home_->filePath(QStringLiteral("Проекты")))
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-            QStringList());
-
-        const QStringList log = logLines();
-        QVERIFY(log.size() >= 3);
-        QVERIFY(!log.join(QLatin1Char('\n')).contains(QString::fromLatin1(token)));
-
-        QCOMPARE(QFileInfo(AgentContract::healthFilePath()).permissions() & 0x0777, 0x0600);
-        for (const QString& folder :
-             {AgentContract::stateDirectory(), AgentContract::runtimeDirectory()}) {
-            QCOMPARE(QFileInfo(folder).permissions() & 0x0777, 0x0700);
-        }
-        QCOMPARE(QFileInfo(AgentContract::logFilePath()).permissions() & 0x0777, 0x0600);
-    }
-
+    // Panels come and go without disturbing the others, and a stale socket file of an agent
+    // that did not stop cleanly is replaced; all of them are let go when the agent stops.
     void keepsPanelsConnectedUntilStopped_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -349,123 +337,115 @@ private Q_SLOTS:
 
     void keepsPanelsConnectedUntilStopped() {
         QFETCH(int, signal);
-        startRunningAgent();
-
         const QString socket = AgentContract::guiSocketPath();
-        std::vector<std::unique_ptr<PanelConnection>> panels;
-        for (int count = 0; count < 3; ++count) {
-            panels.push_back(std::make_unique<PanelConnection>(socket));
-            QVERIFY(panels.back()->isConnected());
+        QVERIFY(QDir().mkpath(QFileInfo(socket).path()));
+        {
+            sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+            std::strcpy(address.sun_path, QFile::encodeName(socket).constData());
+            const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(stale);
         }
-        panels.front().reset();  // a panel that quits does not disturb the others
-        QTRY_VERIFY(
-            logLines().last().endsWith(QStringLiteral("Панель отключилась (подключений: 2)")));
-        for (std::size_t index = 1; index < panels.size(); ++index) {
-            QVERIFY(panels[index]->isOpen());
-        }
+        configure(workspace(folder()) +
+                  "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
 
+        int panels[] = {connectedTo(socket), connectedTo(socket), connectedTo(socket)};
+        QVERIFY(panels[0] >= 0 && panels[1] >= 0 && panels[2] >= 0);
+        ::close(panels[0]);
+        const auto lastLogLine = [] {
+            return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300).last();
+        };
+        QTRY_VERIFY(lastLogLine().endsWith(u"Панель отключилась (подключений: 2)"_s));
         stopAgent(signal);
-        for (std::size_t index = 1; index < panels.size(); ++index) {
-            QVERIFY(panels[index]->closedByAgent());
-        }
+        QVERIFY(closedByAgent(panels[1]) && closedByAgent(panels[2]));
+        ::close(panels[1]);
+        ::close(panels[2]);
         QVERIFY(!QFileInfo::exists(socket));
         QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+
+        // Nothing of the token in the log, nothing written into the folder, nothing for others.
+        const QStringList log = AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
+        QVERIFY(!log.join(u'\n').contains(QString::fromLatin1(token)));
+        QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                       QDir::NoDotAndDotDot));
+        for (const QString& path :
+             {AgentContract::stateDirectory(), AgentContract::runtimeDirectory(),
+              AgentContract::healthFilePath(), AgentContract::logFilePath()}) {
+            QCOMPARE(QFileInfo(path).permissions() & 0x0777,
+                     QFileInfo(path).isDir() ? 0x0700 : 0x0600);
+        }
     }
 
-    // Whatever stands at one of its paths, the agent neither waits on it nor outlives SIGTERM.
-    void stopsPromptlyWithAFifoAtItsPath_data() {
-        QTest::addColumn<int>("pathIndex");
+    // Whatever stands at one of its paths, and while its start-up waits for the token, the
+    // agent neither hangs nor outlives SIGTERM.
+    void stopsPromptly_data() {
+        QTest::addColumn<int>("fifoAt");  // -1: none
+        QTest::addColumn<QByteArray>("panel");
         QTest::addColumn<QString>("status");
-        QTest::newRow("configuration") << 0 << QString(AgentContract::statusError);
-        QTest::newRow("health file") << 1 << QString(AgentContract::statusRunning);
-        QTest::newRow("log") << 2 << QString(AgentContract::statusRunning);
-        QTest::newRow("GUI socket") << 3 << QString(AgentContract::statusError);
+        QTest::newRow("FIFO as configuration") << 0 << printsToken << failed;
+        QTest::newRow("FIFO as health file") << 1 << printsToken << running;
+        QTest::newRow("FIFO as log") << 2 << printsToken << running;
+        QTest::newRow("FIFO as GUI socket") << 3 << printsToken << failed;
+        QTest::newRow("token request never answered")
+            << -1 << QByteArray("exec sleep 60") << starting;
     }
 
-    void stopsPromptlyWithAFifoAtItsPath() {
-        QFETCH(int, pathIndex);
+    void stopsPromptly() {
+        QFETCH(int, fifoAt);
+        QFETCH(QByteArray, panel);
         QFETCH(QString, status);
-        // The locations depend on the XDG variables this fixture sets, so they are read here.
+        // The locations follow the XDG variables init() sets.
         const QString paths[] = {AgentContract::configurationFilePath(),
                                  AgentContract::healthFilePath(), AgentContract::logFilePath(),
                                  AgentContract::guiSocketPath()};
-        const QString fifo = paths[pathIndex];
-        const QString folder = makeFolder(QStringLiteral("docs"));
-        if (pathIndex != 0) {
-            writeConfiguration("workspace." + rootID.toUtf8() + "=" + folder.toUtf8() + "\n");
+        if (fifoAt != 0) {
+            configure(workspace(folder()));
         }
-        QVERIFY(QDir().mkpath(QFileInfo(fifo).path()));
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        startAgent(writePanel("printf '%s' '" + token + "'"));
-        QCOMPARE(settledStatus(), status);
-        stopWithin(1500);
-    }
-
-    // Busy before its event loop runs (here the token helper never answers), the agent still
-    // stops on SIGTERM.
-    void stopsWhileItsStartUpWaits() {
-        writeConfiguration("workspace." + rootID.toUtf8() + "=/tmp\n");
-        startAgent(writePanel("exec sleep 60"));
-        QTRY_COMPARE(health().value_or(AgentHealthSnapshot{}).status,
-                     QString(AgentContract::statusStarting));
-        stopWithin(1500);
+        if (fifoAt >= 0) {
+            QVERIFY(QDir().mkpath(QFileInfo(paths[fifoAt]).path()));
+            QCOMPARE(::mkfifo(QFile::encodeName(paths[fifoAt]).constData(), 0600), 0);
+        }
+        startAgent(panel);
+        if (status == starting) {
+            QTRY_COMPARE(health().value_or(AgentHealthSnapshot{}).status, starting);
+        } else {
+            QCOMPARE(settledStatus(), status);
+        }
+        stopAgent(SIGTERM, 1500);
     }
 
     // Out of descriptors, the agent neither spins on its listener nor loses the waiting panel.
     void waitsOutAFullDescriptorTable() {
-        startRunningAgent();
-        const pid_t pid = pid_t(agent_.processId());
-        QVERIFY(descriptorsSettle(pid));
+        configure(workspace(folder()));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
+        const qint64 pid = agent_.processId();
+        // What its start-up used (the panel's pipes, files) the agent closes on its own time.
+        QStringList open = descriptors(pid);
+        for (int attempt = 0; attempt < 20 && (QTest::qWait(250), descriptors(pid) != open);
+             ++attempt) {
+            open = descriptors(pid);
+        }
+        int lowestFree = 0;
+        while (open.contains(QString::number(lowestFree))) {
+            ++lowestFree;
+        }
         rlimit original{};
-        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, nullptr, &original), 0);
-        // A new descriptor would be the lowest free number, which the limit no longer allows.
-        const rlimit full{rlim_t(lowestFreeDescriptor(pid)), original.rlim_max};
-        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &full, nullptr), 0);
-        const qsizetype before = descriptorCount(pid);
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, nullptr, &original), 0);
+        const rlimit full{rlim_t(lowestFree), original.rlim_max};
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, &full, nullptr), 0);
 
-        const PanelConnection panel(AgentContract::guiSocketPath());
-        QVERIFY(panel.isConnected());  // queued by the kernel; the agent cannot accept it yet
-        const double cpuBefore = cpuSeconds(pid);
+        const int panel = connectedTo(AgentContract::guiSocketPath());  // queued by the kernel
+        QVERIFY(panel >= 0);
+        const qint64 ticksBefore = cpuTicks(pid);
         QTest::qWait(1500);
-        QVERIFY2(cpuSeconds(pid) - cpuBefore < 0.5, "the agent spins on its listener");
-        QCOMPARE(descriptorCount(pid), before);
-
-        QCOMPARE(::prlimit(pid, RLIMIT_NOFILE, &original, nullptr), 0);
-        QTRY_COMPARE(descriptorCount(pid), before + 1);
-    }
-
-    // The panel's own client: several leases at once, released by the agent when it stops.
-    void panelLeasesConnectUntilStopped() {
-        startRunningAgent();
-        const QString socket = AgentContract::guiSocketPath();
-        std::vector<std::unique_ptr<AgentGUILease>> leases;
-        for (int count = 0; count < 3; ++count) {
-            leases.push_back(std::make_unique<AgentGUILease>(socket));
-            leases.back()->update(true);
-            QVERIFY(leases.back()->isConnected());
-        }
-
-        stopAgent(SIGTERM);
-        for (const auto& lease : leases) {
-            lease->update(true);  // sees the end of stream; nothing is listening any more
-            QVERIFY(!lease->isConnected());
-        }
-    }
-
-    void replacesAStaleSocketFile() {
-        const QString socket = AgentContract::guiSocketPath();
-        QDir().mkpath(AgentContract::runtimeDirectory());
-        {
-            const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strcpy(address.sun_path, QFile::encodeName(socket).constData());
-            QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            ::close(stale);  // the file stays, nobody listens
-        }
-        startRunningAgent();
-        QVERIFY(PanelConnection(socket).isConnected());
-        stopAgent(SIGTERM);
+        QVERIFY2(cpuTicks(pid) - ticksBefore < ::sysconf(_SC_CLK_TCK) / 2, "the agent spins");
+        QCOMPARE(descriptors(pid).size(), open.size());
+        QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, &original, nullptr), 0);
+        QTRY_COMPARE(descriptors(pid).size(), open.size() + 1);
+        ::close(panel);
     }
 };
 

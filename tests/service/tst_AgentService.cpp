@@ -1,0 +1,411 @@
+// The service controller against the real systemd --user of a private session. The agent is a
+// stand-in in an install prefix whose name needs quoting in the unit (a space, "%h").
+#include <signal.h>
+
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "SessionKeyring.h"
+#include "agent/AgentServiceController.h"
+#include "agent/AgentServiceError.h"
+#include "config/AgentContract.h"
+#include "tests/support/SessionTools.h"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+using namespace Qt::StringLiterals;
+using Operation = void (AgentServiceController::*)(AgentServiceControlling::Completion);
+using Failure = std::optional<AgentServiceError>;
+
+namespace {
+
+constexpr int agentStartMs = 20000;
+const QString unit = agentUnit();
+const QString userUnitFolder = QDir::homePath() + u"/.config/systemd/user"_s;
+const Operation start = &AgentServiceController::start;
+const Operation stop = &AgentServiceController::stop;
+const Operation allow = &AgentServiceController::allowBackgroundStart;
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+// An install prefix with the built unit template and, as the agent, a script that appends its
+// PID to "<agent>.started" and then sleeps as that same process.
+class StandInBundle {
+public:
+    explicit StandInBundle(const QString& name = u"quorvane prefix %h-XXXXXX"_s)
+        : directory_(QDir::tempPath() + u'/' + name) {
+        QFile built(qEnvironmentVariable("QUORVANE_PREFIX") + u'/' + templatePart());
+        valid_ = directory_.isValid() && built.open(QIODevice::ReadOnly) &&
+                 writeFile(templatePath(), built.readAll()) && built.size() > 0 &&
+                 writeFile(agentPath(), "#!/bin/sh\necho $$ >> \"$0.started\"\nexec sleep 600\n") &&
+                 QFile::setPermissions(agentPath(), QFile::ReadOwner | QFile::ExeOwner);
+    }
+    bool isValid() const { return valid_; }
+    QString prefix() const { return directory_.path(); }
+    QString agentPath() const {
+        return directory_.filePath(QString(AgentContract::bundledAgentPath));
+    }
+    QString templatePath() const { return directory_.filePath(templatePart()); }
+    QStringList startedPids() const {
+        QFile started(agentPath() + u".started"_s);
+        return started.open(QIODevice::ReadOnly)
+                   ? QString::fromLatin1(started.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    }
+
+private:
+    static QString templatePart() { return QString(AgentContract::bundledUnitTemplatePath); }
+    QTemporaryDir directory_;
+    bool valid_ = false;
+};
+
+// What the operation reported once the event loop delivered it: nothing, or its failure.
+Failure run(AgentServiceController& controller, Operation operation) {
+    bool reported = false;
+    Failure failure;
+    (controller.*operation)([&](std::exception_ptr result) {
+        reported = true;
+        try {
+            if (result) {
+                std::rethrow_exception(result);
+            }
+        } catch (const AgentServiceError& error) {
+            failure = error;
+        } catch (...) {
+            failure = AgentServiceError(AgentServiceError::Kind::other, u"unexpected"_s);
+        }
+    });
+    if (!QTest::qWaitFor([&] { return reported; }, agentStartMs)) {
+        qFatal("the controller did not report");
+    }
+    return failure;
+}
+
+AgentServiceState refreshed(AgentServiceController& controller) {
+    bool done = false;
+    controller.refresh([&] { done = true; });
+    if (!QTest::qWaitFor([&] { return done; }, agentStartMs)) {
+        qFatal("the refresh did not end");
+    }
+    return controller.state();
+}
+
+QString unitFileState() {
+    return systemctl({u"is-enabled"_s, unit});
+}
+
+bool addDropIn(const QByteArray& settings) {
+    return writeFile(userUnitFolder + u'/' + unit + u".d/test.conf"_s, settings) &&
+           systemctl({u"daemon-reload"_s}).isEmpty();
+}
+
+}  // namespace
+
+class TestAgentService : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        bundle_ = std::make_unique<StandInBundle>();
+        home_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(bundle_->isValid() && home_->isValid());
+    }
+
+    // Every test starts from a manager that knows nothing of the unit.
+    void cleanup() {
+        if (stoppedManager_ > 0) {
+            ::kill(std::exchange(stoppedManager_, 0), SIGCONT);
+        }
+        QDBusConnection::disconnectFromBus(u"unreachable"_s);
+        programOutput(u"umount"_s, {userUnitFolder});
+        for (const QString& command :
+             {u"unmask"_s, u"unmask --runtime"_s, u"stop"_s, u"disable"_s}) {
+            systemctl(command.split(u' ') << unit);
+        }
+        QFile::remove(AgentServiceController::defaultUserUnitDirectory() + u'/' + unit);
+        QDir(userUnitFolder + u'/' + unit + u".d"_s).removeRecursively();
+        systemctl({u"daemon-reload"_s});
+        systemctl({u"reset-failed"_s, unit});
+    }
+
+    // A registration of this panel is its own, one of an earlier panel a leftover; switching
+    // on again replaces the running agent either way, and switching off ends it.
+    void switchesTheAgentOnAgainAndOff_data() {
+        QTest::addColumn<bool>("sameController");
+        QTest::newRow("on again by this controller") << true;
+        QTest::newRow("on again by a later panel") << false;
+    }
+
+    void switchesTheAgentOnAgainAndOff() {
+        QFETCH(bool, sameController);
+        auto first = makeController();
+        QCOMPARE(refreshed(*first), AgentServiceState::stopped());
+        QVERIFY(!run(*first, start));
+        QCOMPARE(first->state(), AgentServiceState::running());
+        QCOMPARE(unitFileState(), u"enabled"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
+        QTRY_COMPARE(unitProperty(u"MainPID"_s), bundle_->startedPids().first());
+        const QString firstInvocation = unitProperty(u"InvocationID"_s);
+
+        auto second = sameController ? std::move(first) : makeController();
+        QCOMPARE(refreshed(*second),
+                 sameController ? AgentServiceState::running() : AgentServiceState::stopped());
+        QCOMPARE(second->hasLeftoverRegistration(), !sameController);
+        QVERIFY(!run(*second, start));
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 2, agentStartMs);
+        QTRY_COMPARE(unitProperty(u"MainPID"_s), bundle_->startedPids().last());
+        QVERIFY(unitProperty(u"InvocationID"_s) != firstInvocation);
+        QVERIFY(!QFileInfo::exists(u"/proc/"_s + bundle_->startedPids().first()));
+
+        QVERIFY(!run(*second, stop));
+        QCOMPARE(second->state(), AgentServiceState::stopped());
+        QCOMPARE(unitFileState(), u"disabled"_s);
+        QTRY_COMPARE(unitProperty(u"ActiveState"_s), u"inactive"_s);
+    }
+
+    // The user's mask shows as such; the panel lifts it on request without starting the agent.
+    void maskedUnitCanBeAllowed_data() {
+        QTest::addColumn<QString>("mask");
+        QTest::newRow("masked by link") << u"link"_s;
+        QTest::newRow("masked by empty file") << u"empty file"_s;
+        QTest::newRow("masked by the user after the panel's unit") << u"after use"_s;
+    }
+
+    void maskedUnitCanBeAllowed() {
+        QFETCH(QString, mask);
+        auto controller = makeController();
+        if (mask == u"after use") {
+            QVERIFY(!run(*controller, start) && !run(*controller, stop));
+        }
+        if (mask == u"empty file") {
+            QVERIFY(writeFile(userUnitFolder + u'/' + unit, {}) && addDropIn({}));
+        } else {
+            systemctl({u"mask"_s, unit});
+        }
+        const qsizetype starts = bundle_->startedPids().size();
+        QCOMPARE(refreshed(*controller), AgentServiceState::requiresApproval());
+        const Failure refused = run(*controller, start);
+        QVERIFY(refused && refused->kind() == AgentServiceError::Kind::refused);
+
+        QVERIFY(!run(*controller, allow));
+        QCOMPARE(controller->state(), AgentServiceState::stopped());
+        QCOMPARE(bundle_->startedPids().size(), starts);
+        QVERIFY(!run(*controller, start));
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), starts + 1, agentStartMs);
+    }
+
+    void runtimeMaskNamesTheCommandThatLiftsIt() {
+        systemctl({u"mask"_s, u"--runtime"_s, unit});
+        auto controller = makeController();
+        const QString command = u"systemctl --user unmask --runtime "_s + unit;
+        QVERIFY(refreshed(*controller).message().value_or(QString()).contains(command));
+        QVERIFY(run(*controller, allow).value().description().contains(command));
+        QCOMPARE(unitFileState(), u"masked-runtime"_s);
+    }
+
+    // systemd gives up on an agent that keeps failing, or keeps restarting it: the panel says
+    // so at once instead of waiting for the agent's report.
+    void failingAgentShowsAnErrorAtOnce_data() {
+        QTest::addColumn<QByteArray>("dropIn");
+        QTest::newRow("failed") << QByteArray();
+        QTest::newRow("restarting") << QByteArray(
+            "[Unit]\nStartLimitIntervalSec=0\n[Service]\nRestart=always\nRestartSec=3\n");
+    }
+
+    void failingAgentShowsAnErrorAtOnce() {
+        QFETCH(QByteArray, dropIn);
+        QVERIFY(writeFile(bundle_->agentPath(), "#!/bin/sh\nexit 3\n") && addDropIn(dropIn));
+        auto controller = makeController();
+        QVERIFY(!run(*controller, start));
+        QTRY_COMPARE_WITH_TIMEOUT(refreshed(*controller).kind(),
+                                  AgentServiceState::Kind::serviceError, 5000);
+    }
+
+    // A unit left enabled after a failed start would start the agent at the next login.
+    void failedStartLeavesTheUnitDisabled() {
+        QVERIFY(addDropIn("[Unit]\nRefuseManualStart=yes\n"));
+        auto controller = makeController();
+        QVERIFY(run(*controller, start));
+        QCOMPARE(unitFileState(), u"disabled"_s);
+        QCOMPARE(controller->state(), AgentServiceState::stopped());
+    }
+
+    void stoppedAgentLeftEnabledIsReportedAsSuch() {
+        auto controller = makeController();
+        QVERIFY(!run(*controller, start));
+        QTRY_COMPARE_WITH_TIMEOUT(bundle_->startedPids().size(), 1, agentStartMs);
+        // The manager cannot remove the unit's link from a read-only folder.
+        programOutput(u"mount"_s, {u"--bind"_s, u"-o"_s, u"ro"_s, userUnitFolder, userUnitFolder});
+        QVERIFY(!QFile(userUnitFolder + u"/probe"_s).open(QIODevice::WriteOnly));
+
+        QVERIFY(run(*controller, stop).value().description().contains(u"остановлен"_s));
+        QCOMPARE(unitProperty(u"ActiveState"_s), u"inactive"_s);
+        QCOMPARE(unitFileState(), u"enabled"_s);
+        QCOMPARE(controller->state().kind(), AgentServiceState::Kind::serviceError);
+    }
+
+    // Without the bundled files the panel cannot offer the agent at all.
+    void bundleDecidesAnUnknownUnit_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("bundled");
+        QTest::newRow("both files") << QString() << true;
+        QTest::newRow("agent missing") << u"remove agent"_s << false;
+        QTest::newRow("agent not executable") << u"not executable"_s << false;
+        QTest::newRow("agent is a folder") << u"folder"_s << false;
+        QTest::newRow("template missing") << u"remove template"_s << false;
+    }
+
+    void bundleDecidesAnUnknownUnit() {
+        QFETCH(QString, change);
+        QFETCH(bool, bundled);
+        const QString agent = bundle_->agentPath();
+        if (change == u"remove template") {
+            QVERIFY(QFile::remove(bundle_->templatePath()));
+        } else if (change == u"not executable") {
+            QVERIFY(QFile::setPermissions(agent, QFile::ReadOwner));
+        } else if (!change.isEmpty()) {
+            QVERIFY(QFile::remove(agent));
+            QVERIFY(change != u"folder" ||
+                    (QDir().mkdir(agent) &&
+                     QFile::setPermissions(agent, QFile::ReadOwner | QFile::ExeOwner)));
+        }
+        QCOMPARE(AgentServiceController::hasBundledService(bundle_->prefix()), bundled);
+        QCOMPARE(refreshed(*makeController()),
+                 bundled ? AgentServiceState::stopped() : AgentServiceState::unavailable());
+    }
+
+    void unreachableManagerFailsWithinTheTimeout_data() {
+        QTest::addColumn<QString>("how");
+        for (const QString& how : {u"no bus"_s, u"bus without a manager"_s, u"manager stopped"_s}) {
+            QTest::newRow(qPrintable(how)) << how;
+        }
+    }
+
+    void unreachableManagerFailsWithinTheTimeout() {
+        QFETCH(QString, how);
+        const EmptyBus emptyBus;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (how == u"no bus") {
+            bus = deadBus();
+        } else if (how == u"bus without a manager") {
+            bus = QDBusConnection::connectToBus(emptyBus.address(), u"unreachable"_s);
+        } else {
+            stoppedManager_ = bus.interface()->servicePid(u"org.freedesktop.systemd1"_s);
+            QVERIFY(stoppedManager_ > 0 && ::kill(stoppedManager_, SIGSTOP) == 0);
+        }
+        QCOMPARE(bus.isConnected(), how != u"no bus");
+        const int timeoutMs = 500;
+        AgentServiceController controller(
+            bundle_->prefix(), bus, AgentServiceController::defaultUserUnitDirectory(), timeoutMs);
+        // Far below the 25 s that QtDBus waits without an explicit timeout.
+        const qint64 boundMs = 2 * (timeoutMs + 4500);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(refreshed(controller)
+                    .message()
+                    .value_or(QString())
+                    .startsWith(u"Нет связи с systemd пользователя: "_s));
+        for (const Operation operation : {start, stop, allow}) {
+            QVERIFY(run(controller, operation));
+        }
+        controller.stopBeforeExit();
+        QVERIFY(clock.elapsed() < boundMs);
+    }
+
+    // The unit file is written before the manager is called, which here then fails; a mask of
+    // the user's is kept, and a unit systemd would misread is not written at all.
+    void writesTheUnitFile_data() {
+        QTest::addColumn<QString>("bundleName");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("code");  // 0: written, or kept if a mask
+        const QString plain = u"quorvane-XXXXXX"_s;
+        QTest::newRow("new unit") << u"quorvane prefix %h-XXXXXX"_s << QString() << 0;
+        QTest::newRow("older unit") << u"quorvane prefix %h-XXXXXX"_s << u"older unit"_s << 0;
+        QTest::newRow("masked by link") << plain << u"mask by link"_s << 0;
+        QTest::newRow("masked by empty file") << plain << u"mask by empty file"_s << 0;
+        QTest::newRow("template missing") << plain << u"remove template"_s << ENOENT;
+        QTest::newRow("template without ExecStart") << plain << u"no ExecStart"_s << EINVAL;
+        QTest::newRow("unit folder blocked by a file") << plain << u"block folder"_s << ENOTDIR;
+        // A line break would end the line; systemd refuses the rest even quoted or escaped.
+        for (const QString& character : {u"\n"_s, u"\""_s, u"'"_s, u"\\"_s}) {
+            QTest::addRow("prefix with %s", qPrintable(character))
+                << u"quorvane"_s + character + u"ExecStartPre=-XXXXXX"_s << QString() << EINVAL;
+        }
+    }
+
+    void writesTheUnitFile() {
+        QFETCH(QString, bundleName);
+        QFETCH(QString, change);
+        QFETCH(int, code);
+        StandInBundle bundle(bundleName);
+        QVERIFY(bundle.isValid());
+        const QString unitFile = unitDirectory() + u'/' + unit;
+        if (change == u"remove template") {
+            QVERIFY(QFile::remove(bundle.templatePath()));
+        } else if (change == u"no ExecStart") {
+            QVERIFY(writeFile(bundle.templatePath(), "[Service]\nType=simple\n"));
+        } else if (change == u"block folder") {
+            QVERIFY(writeFile(home_->filePath(u".local"_s), "not a folder"));
+        } else if (change == u"mask by link") {
+            QVERIFY(QDir().mkpath(unitDirectory()) && QFile::link(u"/dev/null"_s, unitFile));
+        } else if (!change.isEmpty()) {
+            QVERIFY(writeFile(unitFile, change == u"older unit" ? "ExecStart=/old/agent\n" : ""));
+        }
+        AgentServiceController controller(bundle.prefix(), deadBus(), unitDirectory());
+        const Failure failure = run(controller, start);
+        QVERIFY(failure);
+        QCOMPARE(failure->code() != 0 &&
+                     failure->kind() == AgentServiceError::Kind::locationUpdateFailed,
+                 code != 0);
+        QFile written(unitFile);
+        if (code != 0) {
+            // Names the unit file it could not write, and why.
+            const QString named = u"Не удалось записать службу агента "_s + unitFile + u": "_s;
+            QVERIFY2(failure->description().startsWith(named) &&
+                         failure->description().size() > named.size(),
+                     qPrintable(failure->description()));
+            QCOMPARE(failure->code(), code);
+            QVERIFY(!written.exists());
+            return;
+        }
+        QCOMPARE(QFileInfo(unitFile).isSymLink(), change == u"mask by link");
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QByteArray quotedAgent = QFile::encodeName(bundle.agentPath()).replace('%', "%%");
+        QCOMPARE(text.count("ExecStart="), change.startsWith(u"mask") ? 0 : 1);
+        QVERIFY2(
+            change.startsWith(u"mask") || text.contains("\nExecStart=\"" + quotedAgent + "\"\n"),
+            text.constData());
+        QCOMPARE(
+            QDir(unitDirectory()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{unit});
+    }
+
+private:
+    std::unique_ptr<AgentServiceController> makeController() const {
+        return std::make_unique<AgentServiceController>(
+            bundle_->prefix(), QDBusConnection::sessionBus(),
+            AgentServiceController::defaultUserUnitDirectory(), 10000);
+    }
+
+    QString unitDirectory() const { return home_->filePath(u".local/share/systemd/user"_s); }
+
+    static QDBusConnection deadBus() {
+        return QDBusConnection::connectToBus(u"unix:path=/nonexistent/bus"_s, u"unreachable"_s);
+    }
+
+    std::unique_ptr<StandInBundle> bundle_;
+    std::unique_ptr<QTemporaryDir> home_;
+    pid_t stoppedManager_ = 0;
+};
+
+QTEST_GUILESS_MAIN(TestAgentService)
+#include "tst_AgentService.moc"
