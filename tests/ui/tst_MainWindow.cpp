@@ -231,6 +231,26 @@ private Q_SLOTS:
         }
     }
 
+    void tabFollowsTheReadingOrder() {
+        PanelFixture panel(everythingShown());
+        QStringList visited;
+        const auto tab = [&](int presses) {
+            for (int press = 0; press < presses; ++press) {
+                panel.press(Qt::Key_Tab);
+                visited.append(panel.window().activeFocusItem()->objectName());
+            }
+        };
+        tab(5);
+        openSheet(panel);
+        tab(7);
+        QCOMPARE(visited, (QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
+                                       u"workspace.configure"_s, u"agent.logHeader"_s,
+                                       u"agent.checkUpdates"_s, u"configuration.replaceToken"_s,
+                                       u"workspace.rootID"_s, u"workspace.selectFolder"_s,
+                                       u"workspace.writeEnabled"_s, u"workspace.savedRoot.remove"_s,
+                                       u"workspace.savedRoot.remove"_s, u"workspace.done"_s}));
+    }
+
     void windowFitsTheScreen_data() {
         QTest::addColumn<QString>("screenName");
         QTest::addColumn<qreal>("scale");
