@@ -10,4 +10,4 @@ cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 cmake --preset default
 cmake --build --preset default --target quorvane-screenshots
-exec scripts/private-session.sh --display -- build/default/tests/quorvane-screenshots "$PWD/screenshots"
+exec scripts/private-session.sh --display -- build/default/tools/screenshots/quorvane-screenshots "$PWD/screenshots"

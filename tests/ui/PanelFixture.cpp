@@ -85,6 +85,7 @@ PanelFixture::PanelFixture(const PanelScenario& scenario) {
     // The token's state arrives from a worker; every load publishes it.
     QSignalSpy loaded(model_.get(), &AgentViewModel::tokenStatusChanged);
     mainWindow_ = std::make_unique<MainWindow>(*model_);
+    window_ = &window();
     if (!loaded.wait(5000) || !QTest::qWaitForWindowExposed(&window()) ||
         !QTest::qWaitFor([this] { return controller_->refreshCount > 0; })) {
         throw std::runtime_error("the window was not shown and refreshed");
@@ -99,33 +100,11 @@ PanelFixture::~PanelFixture() {
     }
 }
 
-QObject* PanelFixture::object(const QString& objectName) {
-    auto* found = window().findChild<QObject*>(objectName);
-    if (found == nullptr) {
-        throw std::runtime_error("no object " + objectName.toStdString());
-    }
-    return found;
-}
-
-QQuickItem* PanelFixture::item(const QString& objectName) {
-    auto* found = qobject_cast<QQuickItem*>(object(objectName));
-    if (found == nullptr) {
-        throw std::runtime_error(objectName.toStdString() + " is not an item");
-    }
-    return found;
-}
-
 bool PanelFixture::sheetIsOpen() {
-    return object(QStringLiteral("workspaceSheet"))->property("visible").toBool();
-}
-
-void PanelFixture::click(QQuickItem* item) {
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(&window(), Qt::LeftButton, {}, centre.toPoint());
-}
-
-void PanelFixture::settle() {
-    QTest::qWait(20);
+    return window()
+        .findChild<QObject*>(QStringLiteral("workspaceSheet"))
+        ->property("visible")
+        .toBool();
 }
 
 }  // namespace quorvane::testing

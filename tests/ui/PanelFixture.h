@@ -9,6 +9,7 @@
 #include "agent/AgentViewModel.h"
 #include "monitor/AgentHealthSnapshot.h"
 #include "tests/support/FakeServiceController.h"
+#include "tests/ui/WindowDriver.h"
 #include "ui/MainWindow.h"
 
 namespace quorvane::testing {
@@ -41,9 +42,10 @@ struct PanelScenario {
                                    std::optional<QString> message = std::nullopt);
 };
 
-// The real window and view model around test doubles, in a temporary folder of its own. The
-// window is shown and has run its first refresh when the constructor returns.
-class PanelFixture {
+// The real window and view model around test doubles, in a temporary folder of its own, and a
+// driver of that window. The window is shown and has run its first refresh when the
+// constructor returns.
+class PanelFixture : public WindowDriver {
 public:
     explicit PanelFixture(const PanelScenario& scenario);
     ~PanelFixture();
@@ -52,14 +54,7 @@ public:
     FakeServiceController& controller() { return *controller_; }
     QQuickWindow& window() { return mainWindow_->window(); }
 
-    // The item or object with this objectName, visible or not; throws when there is none.
-    QQuickItem* item(const QString& objectName);
-    QObject* object(const QString& objectName);
-    // The settings sheet is open.
     bool sheetIsOpen();
-    void click(QQuickItem* item);
-    // Lets bindings settle and a frame render.
-    void settle();
 
 private:
     QTemporaryDir home_;

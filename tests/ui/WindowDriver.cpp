@@ -34,11 +34,10 @@ QQuickItem* WindowDriver::find(QQuickItem* root, const QString& objectName) {
 }
 
 QQuickItem* WindowDriver::item(const QString& objectName) {
-    QQuickItem* found = find(window_.contentItem(), objectName);
-    if (found == nullptr) {
-        throw std::runtime_error("no item " + objectName.toStdString());
+    if (QQuickItem* found = find(window_->contentItem(), objectName)) {
+        return found;
     }
-    return found;
+    throw std::runtime_error("no item " + objectName.toStdString());
 }
 
 bool WindowDriver::showsWhole(QQuickItem* target) {
@@ -66,8 +65,8 @@ bool WindowDriver::showsWhole(QQuickItem* target) {
 QScreen* WindowDriver::moveToScreen(const QString& name) {
     for (QScreen* screen : QGuiApplication::screens()) {
         if (screen->name() == name) {
-            window_.setScreen(screen);
-            window_.setPosition(screen->availableGeometry().topLeft());
+            window_->setScreen(screen);
+            window_->setPosition(screen->availableGeometry().topLeft());
             settle();
             return screen;
         }
@@ -91,20 +90,20 @@ void WindowDriver::reveal(QQuickItem* target) {
 void WindowDriver::click(QQuickItem* target) {
     reveal(target);
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(&window_, Qt::LeftButton, {}, centre.toPoint());
+    QTest::mouseClick(window_, Qt::LeftButton, {}, centre.toPoint());
     settle();
 }
 
 void WindowDriver::type(const QString& text) {
     for (const QChar character : text) {
-        QTest::sendKeyEvent(QTest::Click, &window_, Qt::Key_unknown, QString(character),
+        QTest::sendKeyEvent(QTest::Click, window_, Qt::Key_unknown, QString(character),
                             Qt::NoModifier);
     }
     settle();
 }
 
 void WindowDriver::press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
-    QTest::keyClick(&window_, key, modifiers);
+    QTest::keyClick(window_, key, modifiers);
     settle();
 }
 

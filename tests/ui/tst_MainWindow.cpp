@@ -1,14 +1,18 @@
+// The real window and its settings sheet over test doubles. One table per rule (every control
+// shows keyboard focus and acts on Return, the window fits small and scaled screens, screen
+// readers find every control, text keeps its contrast, the status card follows the state), then
+// whole journeys through the window; every surface they pass is scanned for Mac wording.
 #include <QAccessible>
-#include <QColor>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QScreen>
+#include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 #include <functional>
 
 #include "tests/ui/PanelFixture.h"
-#include "tests/ui/WindowDriver.h"
 #include "ui/SystemColors.h"
 
 using namespace quorvane;
@@ -17,62 +21,43 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString configureDetail = QStringLiteral(
-    "Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane.");
-const QString updateInstruction = QStringLiteral(
-    "В beta обновление вручную: завершите Quorvane и установите новый пакет. Настройки "
-    "сохранятся.");
-const QString validToken = QStringLiteral("qv_agent_") + QString(43, u'A');
+using Steps = std::function<void(PanelFixture&)>;
+const QString validToken = u"qv_agent_"_s + QString(43, u'A');
+const QString otherToken = u"qv_agent_"_s + QString(43, u'b');
+const QString firstRootID = u"11111111-1111-4111-8111-111111111111"_s;
+const QString secondRootID = u"22222222-2222-4222-8222-222222222222"_s;
+const QString updateInstruction =
+    u"В beta обновление вручную: завершите Quorvane и установите "
+    u"новый пакет. Настройки сохранятся."_s;
+const Steps nothing = [](PanelFixture&) {};
 
-QString accessibleName(QQuickItem* item) {
-    QAccessibleInterface* interface = QAccessible::queryAccessibleInterface(item);
-    return interface ? interface->text(QAccessible::Name) : QString();
-}
-
-QList<WorkspaceRootConfiguration> roots(int count) {
-    QList<WorkspaceRootConfiguration> list;
-    for (int index = 0; index < count; ++index) {
-        list.append({QStringLiteral("00000000-0000-4000-8000-00000000000%1").arg(index),
-                     QStringLiteral("/srv/folder%1").arg(index), index % 2 == 0});
-    }
-    return list;
-}
-
-PanelScenario withRegistration(const AgentServiceState& registration) {
+PanelScenario registered(const AgentServiceState& registration) {
     PanelScenario scenario;
     scenario.registration = registration;
     return scenario;
 }
 
-// Everything the main window and the sheet can show at once: the configure button, folders, a
-// log, a chosen folder and a typed folder code.
-PanelScenario everythingShown() {
-    PanelScenario scenario = PanelScenario::reporting(QStringLiteral("needs_configuration"));
-    scenario.token = validToken;
-    scenario.workspaceRoots = roots(2);
-    scenario.chosenFolder = QStringLiteral("/srv/chosen");
-    for (int line = 0; line < 20; ++line) {
-        scenario.agentLog.append(QStringLiteral("12:00:%1  событие %1").arg(line));
-    }
+PanelScenario withToken(std::optional<QString> token, bool locked = false,
+                        bool refusesSave = false) {
+    PanelScenario scenario;
+    scenario.token = std::move(token);
+    scenario.keyringLocked = locked;
+    scenario.keyringRefusesSave = refusesSave;
     return scenario;
 }
 
-using Preparation = std::function<void(PanelFixture&)>;
-
-// What pressing a control can change: the view model's properties and what the window shows.
-struct Observed {
-    QVariantList model;
-    QImage picture;
-    bool operator==(const Observed&) const = default;
-};
-
-Observed observe(PanelFixture& panel) {
-    Observed observed{{}, panel.window().grabWindow()};
-    const QMetaObject* type = panel.model().metaObject();
-    for (int index = type->propertyOffset(); index < type->propertyCount(); ++index) {
-        observed.model.append(type->property(index).read(&panel.model()));
+// Everything the window and the sheet can show at once: the configure button, a saved token,
+// two folders, a log, a chosen folder.
+PanelScenario everythingShown() {
+    PanelScenario scenario = PanelScenario::reporting(u"needs_configuration"_s);
+    scenario.token = validToken;
+    scenario.workspaceRoots = {{firstRootID, u"/srv/first"_s, true},
+                               {secondRootID, u"/srv/second"_s, false}};
+    scenario.chosenFolder = u"/srv/chosen"_s;
+    for (int line = 0; line < 20; ++line) {
+        scenario.agentLog.append(u"12:00:%1  событие %1"_s.arg(line));
     }
-    return observed;
+    return scenario;
 }
 
 void openSheet(PanelFixture& panel) {
@@ -81,53 +66,67 @@ void openSheet(PanelFixture& panel) {
 }
 
 void openSheetWithDrafts(PanelFixture& panel) {
-    panel.model().setWorkspaceRootIDDraft(QStringLiteral("00000000-0000-4000-8000-000000000009"));
+    panel.model().setWorkspaceRootIDDraft(u"00000000-0000-4000-8000-000000000009"_s);
     panel.model().selectWorkspaceFolder();
     openSheet(panel);
 }
 
-// Relative luminance and contrast ratio as WCAG defines them.
-double luminance(const QColor& colour) {
-    const auto linear = [](double channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
-           0.0722 * linear(colour.blueF());
+void typeInto(PanelFixture& panel, const QString& field, const QString& text) {
+    panel.click(field);
+    panel.type(text);
 }
 
-// `layers` painted bottom up, each over what lies below it by its own opacity.
-QColor composite(const QList<QColor>& layers) {
-    QColor result = layers.constFirst();
-    for (const QColor& layer : layers.sliced(1)) {
-        const double alpha = layer.alphaF();
-        result = QColor::fromRgbF(layer.redF() * alpha + result.redF() * (1 - alpha),
-                                  layer.greenF() * alpha + result.greenF() * (1 - alpha),
-                                  layer.blueF() * alpha + result.blueF() * (1 - alpha));
+// The parts of the token section on screen.
+QString tokenSection(PanelFixture& panel) {
+    QStringList shown;
+    for (const char* part : {"tokenAccessNeeded", "authorizeToken", "tokenSaved", "replaceToken",
+                             "agentToken", "saveToken", "cancelTokenReplacement"}) {
+        if (panel.shows(u"configuration."_s + QString::fromUtf8(part))) {
+            shown.append(QString::fromUtf8(part));
+        }
     }
-    return result;
+    return shown.join(u' ');
 }
 
-QColor withAlpha(QColor colour, double alpha) {
-    colour.setAlphaF(alpha);
-    return colour;
+QString textOf(QQuickItem* item) {
+    return item->property("text").toString();
 }
 
-// The panel's theme colours, as the views read them.
-QVariantMap themeColours() {
-    QQmlEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    QQmlComponent component(&engine);
-    component.setData(
-        "import QtQuick\nimport Quorvane.Ui\nQtObject {\n"
-        "property var colours: ({ background: QuorvaneTheme.background,\n"
-        "  card: QuorvaneTheme.cardBackground, logText: QuorvaneTheme.logText,\n"
-        "  accentFill: QuorvaneTheme.accentFill, focusRing: QuorvaneTheme.focusRing })\n}",
-        QUrl());
-    std::unique_ptr<QObject> object(component.create());
-    return object ? object->property("colours").toMap() : QVariantMap();
+QQuickItem* savedRoot(PanelFixture& panel, const QString& rootID, const char* part) {
+    return WindowDriver::find(panel.item(u"workspace.savedRoot."_s + rootID),
+                              u"workspace.savedRoot."_s + QString::fromUtf8(part));
 }
 
-// Every accessible object under `interface`, depth first.
+// What pressing a control can change: the view model's properties and the window's picture.
+std::pair<QVariantList, QImage> observe(PanelFixture& panel) {
+    QVariantList properties;
+    const QMetaObject* type = panel.model().metaObject();
+    for (int index = type->propertyOffset(); index < type->propertyCount(); ++index) {
+        properties.append(type->property(index).read(&panel.model()));
+    }
+    return {properties, panel.window().grabWindow()};
+}
+
+// A text on screen that speaks of the Mac or its system settings, which this Linux build never
+// does; empty when there is none.
+QString macWording(QQuickItem* item) {
+    for (const char* property : {"text", "title", "placeholderText"}) {
+        const QString text = item->property(property).toString();
+        for (const QString& word :
+             {u"macOS"_s, u"Mac "_s, u"Связк"_s, u"«Программы»"_s, u"«Объекты входа»"_s}) {
+            if (text.contains(word)) {
+                return text;
+            }
+        }
+    }
+    for (QQuickItem* child : item->childItems()) {
+        if (const QString text = macWording(child); !text.isEmpty()) {
+            return text;
+        }
+    }
+    return {};
+}
+
 void collectAccessible(QAccessibleInterface* interface, QList<QAccessibleInterface*>& found) {
     found.append(interface);
     for (int index = 0; index < interface->childCount(); ++index) {
@@ -137,10 +136,44 @@ void collectAccessible(QAccessibleInterface* interface, QList<QAccessibleInterfa
     }
 }
 
+// WCAG's relative luminance of `layers` painted bottom up, each by its own opacity.
+double luminance(const QList<QColor>& layers) {
+    double rgb[3] = {};
+    for (const QColor& layer : layers) {
+        const double top[3] = {layer.redF(), layer.greenF(), layer.blueF()};
+        for (int channel = 0; channel < 3; ++channel) {
+            rgb[channel] = top[channel] * layer.alphaF() + rgb[channel] * (1 - layer.alphaF());
+        }
+    }
+    const auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(rgb[0]) + 0.7152 * linear(rgb[1]) + 0.0722 * linear(rgb[2]);
+}
+
+// A colour of the panel's theme, as the views read it.
+QColor theme(const char* name) {
+    QQmlEngine engine;
+    engine.addImportPath(u"qrc:/qt/qml"_s);
+    QQmlComponent component(&engine);
+    component.setData(
+        "import QtQuick\nimport Quorvane.Ui\nQtObject { property color value: "
+        "QuorvaneTheme." +
+            QByteArray(name) + " }",
+        QUrl());
+    std::unique_ptr<QObject> object(component.create());
+    return object ? object->property("value").value<QColor>() : QColor();
+}
+
+QColor withAlpha(QColor colour, double alpha) {
+    colour.setAlphaF(alpha);
+    return colour;
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(quorvane::testing::PanelScenario)
-Q_DECLARE_METATYPE(Preparation)
+Q_DECLARE_METATYPE(Steps)
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -148,147 +181,124 @@ class MainWindowTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
 
-    void keyboardFocusIsDrawn_data() {
+    // The row's name is the control's.
+    void focusedControlShowsItAndActsOnReturn_data() {
         QTest::addColumn<PanelScenario>("scenario");
-        QTest::addColumn<Preparation>("prepare");
-        QTest::addColumn<QString>("control");
-
-        const Preparation nothing = [](PanelFixture&) {};
-        for (const char* control :
-             {"agent.powerButton", "agent.configureConnection", "workspace.configure",
-              "agent.logHeader", "agent.checkUpdates"}) {
-            QTest::newRow(control) << everythingShown() << nothing << QString::fromUtf8(control);
+        QTest::addColumn<Steps>("steps");
+        for (const auto& [control, steps] :
+             QList<std::pair<const char*, Steps>>{{"agent.powerButton", nothing},
+                                                  {"agent.configureConnection", nothing},
+                                                  {"workspace.configure", nothing},
+                                                  {"agent.logHeader", nothing},
+                                                  {"agent.checkUpdates", nothing},
+                                                  {"configuration.replaceToken", openSheet},
+                                                  {"workspace.rootID", openSheet},
+                                                  {"workspace.selectFolder", openSheet},
+                                                  {"workspace.writeEnabled", openSheet},
+                                                  {"workspace.savedRoot.remove", openSheet},
+                                                  {"workspace.done", openSheet},
+                                                  {"workspace.save", openSheetWithDrafts}}) {
+            QTest::newRow(control) << everythingShown() << steps;
         }
         QTest::newRow("agent.openLoginItemsSettings")
-            << withRegistration(AgentServiceState::requiresApproval()) << nothing
-            << u"agent.openLoginItemsSettings"_s;
-        for (const char* control :
-             {"configuration.replaceToken", "workspace.rootID", "workspace.selectFolder",
-              "workspace.writeEnabled", "workspace.savedRoot.remove", "workspace.done"}) {
-            QTest::newRow(control)
-                << everythingShown() << Preparation(openSheet) << QString::fromUtf8(control);
-        }
-        QTest::newRow("workspace.save")
-            << everythingShown() << Preparation(openSheetWithDrafts) << u"workspace.save"_s;
-        QTest::newRow("configuration.agentToken")
-            << PanelScenario() << Preparation(openSheet) << u"configuration.agentToken"_s;
+            << registered(AgentServiceState::requiresApproval()) << nothing;
+        QTest::newRow("configuration.agentToken") << PanelScenario() << Steps(openSheet);
     }
 
-    void keyboardFocusIsDrawn() {
+    void focusedControlShowsItAndActsOnReturn() {
         QFETCH(PanelScenario, scenario);
-        QFETCH(Preparation, prepare);
-        QFETCH(QString, control);
-
-        PanelFixture panel(scenario);
-        prepare(panel);
-        WindowDriver driver(panel.window());
-        QQuickItem* item = driver.item(control);
-        QVERIFY(item->isEnabled());
-        driver.reveal(item);
-        const QRect around = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))
-                                 .toAlignedRect()
-                                 .adjusted(-6, -6, 6, 6);
-        const QImage before = panel.window().grabWindow().copy(around);
-
-        item->forceActiveFocus(Qt::TabFocusReason);
-        driver.settle();
-        QVERIFY(item->hasActiveFocus());
-        QVERIFY(panel.window().grabWindow().copy(around) != before);
-    }
-
-    void tabFollowsTheReadingOrder_data() {
-        QTest::addColumn<Preparation>("prepare");
-        QTest::addColumn<QStringList>("order");
-        QTest::newRow("main window")
-            << Preparation([](PanelFixture&) {})
-            << QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
-                           u"workspace.configure"_s, u"agent.logHeader"_s, u"agent.checkUpdates"_s};
-        QTest::newRow("sheet") << Preparation(openSheet)
-                               << QStringList{u"configuration.replaceToken"_s,
-                                              u"workspace.rootID"_s,
-                                              u"workspace.selectFolder"_s,
-                                              u"workspace.writeEnabled"_s,
-                                              u"workspace.savedRoot.remove"_s,
-                                              u"workspace.savedRoot.remove"_s,
-                                              u"workspace.done"_s};
-    }
-
-    void tabFollowsTheReadingOrder() {
-        QFETCH(Preparation, prepare);
-        QFETCH(QStringList, order);
-        PanelFixture panel(everythingShown());
-        prepare(panel);
-        WindowDriver driver(panel.window());
-        QStringList visited;
-        for (qsizetype press = 0; press < order.size(); ++press) {
-            driver.press(Qt::Key_Tab);
-            visited.append(panel.window().activeFocusItem()->objectName());
-        }
-        QCOMPARE(visited, order);
-    }
-
-    void returnAndEnterPressTheFocusedControl_data() { keyboardFocusIsDrawn_data(); }
-
-    void returnAndEnterPressTheFocusedControl() {
-        QFETCH(PanelScenario, scenario);
-        QFETCH(Preparation, prepare);
-        QFETCH(QString, control);
-
+        QFETCH(Steps, steps);
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
             PanelFixture panel(scenario);
-            prepare(panel);
-            WindowDriver driver(panel.window());
-            QQuickItem* item = driver.item(control);
-            driver.reveal(item);
+            steps(panel);
+            QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
+            QVERIFY(item->isEnabled());
+            panel.reveal(item);
+            const QRect around =
+                item->mapRectToScene(item->boundingRect()).toAlignedRect().adjusted(-6, -6, 6, 6);
+            const QImage unfocused = panel.window().grabWindow().copy(around);
             item->forceActiveFocus(Qt::TabFocusReason);
-            driver.settle();
+            panel.settle();
+            QVERIFY(item->hasActiveFocus());
+            QVERIFY(panel.window().grabWindow().copy(around) != unfocused);
+
             // A text field takes Return without acting; every other control acts.
             const bool field = item->inherits("QQuickTextField");
-            const Observed before = observe(panel);
-            driver.press(key);
+            const auto before = observe(panel);
+            panel.press(key);
             QVERIFY2((observe(panel) == before) == field,
                      key == Qt::Key_Return ? "Return" : "Enter");
         }
     }
 
-    void mainWindowFitsSmallAndScaledScreens_data() {
-        QTest::addColumn<QString>("screenName");
-        QTest::addColumn<qreal>("scale");
-        QTest::addColumn<int>("windowHeight");
-
-        QTest::newRow("1366×768") << u"laptop"_s << 1.0 << 0;
-        QTest::newRow("1920×1080 at 150 %") << u"scaled"_s << 1.5 << 0;
-        // What a top panel and a title bar leave of that screen.
-        QTest::newRow("1920×1080 at 150 % under panels") << u"scaled"_s << 1.5 << 600;
+    void tabFollowsTheReadingOrder() {
+        PanelFixture panel(everythingShown());
+        QStringList visited;
+        const auto tab = [&](int presses) {
+            for (int press = 0; press < presses; ++press) {
+                panel.press(Qt::Key_Tab);
+                visited.append(panel.window().activeFocusItem()->objectName());
+            }
+        };
+        tab(5);
+        openSheet(panel);
+        tab(7);
+        QCOMPARE(visited, (QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
+                                       u"workspace.configure"_s, u"agent.logHeader"_s,
+                                       u"agent.checkUpdates"_s, u"configuration.replaceToken"_s,
+                                       u"workspace.rootID"_s, u"workspace.selectFolder"_s,
+                                       u"workspace.writeEnabled"_s, u"workspace.savedRoot.remove"_s,
+                                       u"workspace.savedRoot.remove"_s, u"workspace.done"_s}));
     }
 
-    void mainWindowFitsSmallAndScaledScreens() {
+    void windowFitsTheScreen_data() {
+        QTest::addColumn<QString>("screenName");
+        QTest::addColumn<qreal>("scale");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("sheet");
+        QTest::newRow("1366×768") << u"laptop"_s << 1.0 << 0 << false;
+        QTest::newRow("1920×1080 at 150 %") << u"scaled"_s << 1.5 << 0 << false;
+        // What a top panel and a title bar leave of that screen.
+        QTest::newRow("1920×1080 at 150 % under panels") << u"scaled"_s << 1.5 << 600 << false;
+        QTest::newRow("sheet at 840×720: the window grows") << u"desktop"_s << 1.0 << 720 << true;
+        QTest::newRow("sheet at 840×720 on 1366×768: it scrolls")
+            << u"laptop"_s << 1.0 << 720 << true;
+    }
+
+    void windowFitsTheScreen() {
         QFETCH(QString, screenName);
         QFETCH(qreal, scale);
-        QFETCH(int, windowHeight);
-
+        QFETCH(int, height);
+        QFETCH(bool, sheet);
         PanelFixture panel(everythingShown());
         panel.model().setLogExpanded(true);
         panel.model().setUpdateStatus(updateInstruction);
         QQuickWindow& window = panel.window();
-        WindowDriver driver(window);
-        const QScreen* screen = driver.moveToScreen(screenName);
+        const QScreen* screen = panel.moveToScreen(screenName);
         QCOMPARE(screen->devicePixelRatio(), scale);
-        if (windowHeight > 0) {
-            window.resize(window.width(), windowHeight);
+        if (height > 0) {
+            window.resize(window.width(), height);
+        }
+        if (sheet) {
+            // Saving a folder leaves its message and "Готово" in view.
+            openSheetWithDrafts(panel);
+            panel.click(u"workspace.save"_s);
+            QTRY_VERIFY(WindowDriver::showsWhole(panel.item(u"configuration.message"_s)));
+            QVERIFY(WindowDriver::showsWhole(panel.item(u"workspace.done"_s)));
+            panel.press(Qt::Key_Escape);
+            QTRY_COMPARE(window.height(), 720);
+            return;
         }
         panel.settle();
-        const QRect room = screen->availableGeometry();
-        QVERIFY(window.width() <= room.width());
-        QVERIFY(window.height() < room.height());
-        QVERIFY(windowHeight == 0 || window.height() == windowHeight);
-
+        QVERIFY(window.width() <= screen->availableGeometry().width());
+        QVERIFY(window.height() < screen->availableGeometry().height());
+        QVERIFY(height == 0 || window.height() == height);
         for (const char* control :
              {"agent.powerButton", "agent.status.detail", "agent.configureConnection",
               "workspace.configure", "agent.logHeader", "agent.log", "app.version",
               "agent.checkUpdates", "agent.updateStatus", "app.credit"}) {
-            QQuickItem* item = driver.item(QString::fromUtf8(control));
-            driver.reveal(item);
+            QQuickItem* item = panel.item(QString::fromUtf8(control));
+            panel.reveal(item);
             QVERIFY2(WindowDriver::showsWhole(item), control);
         }
     }
@@ -298,103 +308,77 @@ private Q_SLOTS:
         panel.model().setLogExpanded(true);
         panel.model().refresh();
         openSheetWithDrafts(panel);
-
         QList<QAccessibleInterface*> all;
         collectAccessible(QAccessible::queryAccessibleInterface(&panel.window()), all);
-        QStringList texts;
-        int interactive = 0;
+        QString names;
+        int controls = 0;
         for (QAccessibleInterface* interface : all) {
             const QString name = interface->text(QAccessible::Name);
-            texts.append(name);
-            const QAccessible::Role role = interface->role();
+            names += name + u'\n';
             if (!interface->state().invisible &&
-                (role == QAccessible::Button || role == QAccessible::PushButton ||
-                 role == QAccessible::CheckBox || role == QAccessible::EditableText)) {
-                ++interactive;
-                QVERIFY2(!name.trimmed().isEmpty(),
-                         qPrintable(u"unnamed control of role %1"_s.arg(int(role))));
+                QList{QAccessible::Button, QAccessible::PushButton, QAccessible::CheckBox,
+                      QAccessible::EditableText}
+                    .contains(interface->role())) {
+                ++controls;
+                QVERIFY2(!name.trimmed().isEmpty(), qPrintable(QString::number(interface->role())));
             }
         }
         // Power, card, log header, update; token, code, folder, switch, save, two removals, done.
-        QVERIFY(interactive >= 12);
-        const auto mentioned = [&texts](const QString& text) {
-            return std::any_of(texts.begin(), texts.end(),
-                               [&text](const QString& name) { return name.contains(text); });
-        };
-        for (const WorkspaceRootConfiguration& root : roots(2)) {
-            QVERIFY2(mentioned(root.path), qPrintable(root.path));
+        QVERIFY(controls >= 12);
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
+        for (const QString& text :
+             everythingShown().agentLog +
+                 QStringList{u"/srv/first"_s, u"/srv/second"_s, u"Код папки из кабинета"_s,
+                             u"Выключить Quorvane Agent. Состояние: Нужна настройка"_s,
+                             u"Удалить Workspace "_s + firstRootID}) {
+            QVERIFY2(names.contains(text), qPrintable(text));
         }
-        for (const QString& line : everythingShown().agentLog) {
-            QVERIFY2(mentioned(line), qPrintable(line));
-        }
-        QVERIFY(mentioned(u"Код папки из кабинета"_s));
     }
 
-    void themeTextKeepsItsContrast_data() {
+    void textKeepsItsContrast_data() {
         QTest::addColumn<QColor>("foreground");
         QTest::addColumn<QList<QColor>>("background");
         QTest::addColumn<double>("minimum");
-
-        const QVariantMap theme = themeColours();
-        QVERIFY(!theme.isEmpty());
-        const auto colour = [&theme](const char* name) {
-            return theme[QString::fromUtf8(name)].value<QColor>();
-        };
-        const QColor background = colour("background");
-        const QColor card = colour("card");
-        const QColor sheetBox = withAlpha(Qt::white, 0.04);
-        const double smallText = 4.5;
-        const double outline = 3.0;
-
-        const QList<std::pair<const char*, QList<QColor>>> surfaces = {
-            {"window", {background}}, {"card", {card}}, {"sheet box", {background, sheetBox}}};
-        for (const auto& [surface, layers] : surfaces) {
-            QTest::addRow("label on %s", surface) << SystemColors::label() << layers << smallText;
+        const QColor window = theme("background");
+        const QColor card = theme("cardBackground");
+        const QList<QColor> sheetBox = {window, withAlpha(Qt::white, 0.04)};
+        for (const auto& [surface, layers] : QList<std::pair<const char*, QList<QColor>>>{
+                 {"window", {window}}, {"card", {card}}, {"sheet box", sheetBox}}) {
+            QTest::addRow("label on %s", surface) << SystemColors::label() << layers << 4.5;
             QTest::addRow("secondary on %s", surface)
-                << SystemColors::secondaryLabel() << layers << smallText;
-            QTest::addRow("focus ring on %s", surface) << colour("focusRing") << layers << outline;
+                << SystemColors::secondaryLabel() << layers << 4.5;
+            QTest::addRow("focus ring on %s", surface) << theme("focusRing") << layers << 3.0;
         }
-        QTest::newRow("link on window") << SystemColors::blue() << QList{background} << smallText;
-        QTest::newRow("link on card") << SystemColors::blue() << QList{card} << smallText;
+        QTest::newRow("link on window") << SystemColors::blue() << QList{window} << 4.5;
+        QTest::newRow("link on card") << SystemColors::blue() << QList{card} << 4.5;
         QTest::newRow("white on accent button")
-            << QColor(Qt::white) << QList{colour("accentFill")} << smallText;
-        QTest::newRow("orange on window")
-            << SystemColors::orange() << QList{background} << smallText;
-        QTest::newRow("orange on card") << SystemColors::orange() << QList{card} << smallText;
-        QTest::newRow("green on card") << SystemColors::green() << QList{card} << smallText;
+            << QColor(Qt::white) << QList{theme("accentFill")} << 4.5;
+        QTest::newRow("orange on window") << SystemColors::orange() << QList{window} << 4.5;
+        QTest::newRow("orange on card") << SystemColors::orange() << QList{card} << 4.5;
+        QTest::newRow("green on card") << SystemColors::green() << QList{card} << 4.5;
         QTest::newRow("green on saved-token card")
-            << SystemColors::green()
-            << QList{background, sheetBox, withAlpha(SystemColors::green(), 0.1)} << smallText;
+            << SystemColors::green() << sheetBox + QList{withAlpha(SystemColors::green(), 0.1)}
+            << 4.5;
         QTest::newRow("log on its panel")
-            << colour("logText") << QList{card, withAlpha(Qt::black, 0.32)} << smallText;
+            << theme("logText") << QList{card, withAlpha(Qt::black, 0.32)} << 4.5;
         for (const QColor& pill : {SystemColors::green(), SystemColors::orange(),
                                    SystemColors::red(), SystemColors::secondaryLabel()}) {
             QTest::addRow("pill %s", qPrintable(pill.name(QColor::HexArgb)))
-                << pill << QList{background, withAlpha(pill, 0.14)} << smallText;
+                << pill << QList{window, withAlpha(pill, 0.14)} << 4.5;
         }
     }
 
-    void themeTextKeepsItsContrast() {
+    void textKeepsItsContrast() {
         QFETCH(QColor, foreground);
         QFETCH(QList<QColor>, background);
         QFETCH(double, minimum);
-
-        const QColor below = composite(background);
-        const QColor drawn = composite({below, foreground});
-        const double lighter = std::max(luminance(drawn), luminance(below));
-        const double darker = std::min(luminance(drawn), luminance(below));
-        const double ratio = (lighter + 0.05) / (darker + 0.05);
-        QVERIFY2(ratio >= minimum, qPrintable(QString::number(ratio, 'f', 2)));
-    }
-
-    void windowKeepsItsMinimumSizeAndRefreshesOnAppearance() {
-        PanelFixture panel({});
-        QCOMPARE(panel.window().title(), QStringLiteral("Quorvane Agent"));
-        QCOMPARE(panel.window().minimumWidth(), 840);
-        // On a screen with room the window opens at 840 × 720 at least.
-        QVERIFY(panel.window().width() >= 840);
-        QVERIFY(panel.window().height() >= 720);
-        QVERIFY(panel.controller().refreshCount >= 1);
+        QVERIFY(foreground.isValid() && background.constFirst().isValid());
+        const double below = luminance(background);
+        const double drawn = luminance(background + QList{foreground});
+        const double darker = std::min(below, drawn);
+        const double lighter = std::max(below, drawn);
+        QVERIFY2((lighter + 0.05) / (darker + 0.05) >= minimum,
+                 qPrintable(QString::number((lighter + 0.05) / (darker + 0.05), 'f', 2)));
     }
 
     void statusCardFollowsTheState_data() {
@@ -402,68 +386,48 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<QColor>("color");
-        QTest::addColumn<bool>("powerEnabled");
-        QTest::addColumn<QString>("powerLabel");
+        QTest::addColumn<bool>("on");
         QTest::addColumn<QString>("extraButton");
-        QTest::addColumn<QColor>("ringColor");
-
-        const QString off = QStringLiteral("Включить Quorvane Agent");
-        const QString on = QStringLiteral("Выключить Quorvane Agent");
-        const QString configure = QStringLiteral("agent.configureConnection");
-        const QString settings = QStringLiteral("agent.openLoginItemsSettings");
-
-        QTest::newRow("needsConfiguration without a token asks for one")
-            << PanelScenario::reporting(QStringLiteral("needs_configuration"),
-                                        QStringLiteral("нет токена"))
-            << u"Нужна настройка"_s << configureDetail << SystemColors::orange() << true << on
-            << configure << SystemColors::green();
-        PanelScenario tokenSaved = PanelScenario::reporting(QStringLiteral("needs_configuration"),
-                                                            QStringLiteral("Добавьте папку"));
-        tokenSaved.token = validToken;
-        QTest::newRow("needsConfiguration with a token shows the agent's text")
-            << tokenSaved << u"Нужна настройка"_s << u"Добавьте папку"_s << SystemColors::orange()
-            << true << on << configure << SystemColors::green();
-        tokenSaved.health->message.reset();
-        QTest::newRow("needsConfiguration with a token and no text asks for a folder")
-            << tokenSaved << u"Нужна настройка"_s
+        const QString configure = u"agent.configureConnection"_s;
+        const auto reporting = [](const char* status, std::optional<QString> message, bool token) {
+            PanelScenario scenario = PanelScenario::reporting(QString::fromUtf8(status), message);
+            scenario.token = token ? std::optional(validToken) : std::nullopt;
+            return scenario;
+        };
+        QTest::newRow("no token: asks for one")
+            << reporting("needs_configuration", u"нет токена"_s, false) << u"Нужна настройка"_s
+            << u"Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane."_s
+            << SystemColors::orange() << true << configure;
+        QTest::newRow("token: the agent's text")
+            << reporting("needs_configuration", u"Добавьте папку"_s, true) << u"Нужна настройка"_s
+            << u"Добавьте папку"_s << SystemColors::orange() << true << configure;
+        QTest::newRow("token, no text: asks for a folder")
+            << reporting("needs_configuration", std::nullopt, true) << u"Нужна настройка"_s
             << u"Откройте настройку подключения и добавьте папку Workspace."_s
-            << SystemColors::orange() << true << on << configure << SystemColors::green();
-        QTest::newRow("serviceError shows the agent's text")
-            << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("Диск недоступен"))
-            << u"Ошибка"_s << u"Диск недоступен"_s << SystemColors::red() << true << on << QString()
-            << SystemColors::green();
-        QTest::newRow("serviceError with an empty text")
-            << PanelScenario::reporting(QStringLiteral("error"), QString()) << u"Ошибка"_s
-            << QString() << SystemColors::red() << true << on << QString() << SystemColors::green();
-        QTest::newRow("serviceError text is shown verbatim, not as markup")
-            << PanelScenario::reporting(QStringLiteral("error"), QStringLiteral("<b>x</b> &amp;"))
-            << u"Ошибка"_s << u"<b>x</b> &amp;"_s << SystemColors::red() << true << on << QString()
-            << SystemColors::green();
-        QTest::newRow("failed") << withRegistration(
-                                       AgentServiceState::failed(QStringLiteral("Нет шины")))
-                                << u"Ошибка"_s << u"Нет шины"_s << SystemColors::red() << true
-                                << off << QString() << SystemColors::gray();
-        QTest::newRow("stopped") << withRegistration(AgentServiceState::stopped()) << u"Выключен"_s
+            << SystemColors::orange() << true << configure;
+        QTest::newRow("agent's error, verbatim, not markup")
+            << reporting("error", u"<b>x</b> &amp;"_s, true) << u"Ошибка"_s << u"<b>x</b> &amp;"_s
+            << SystemColors::red() << true << QString();
+        QTest::newRow("failed") << registered(AgentServiceState::failed(u"Нет шины"_s))
+                                << u"Ошибка"_s << u"Нет шины"_s << SystemColors::red() << false
+                                << QString();
+        QTest::newRow("stopped") << registered(AgentServiceState::stopped()) << u"Выключен"_s
                                  << u"Агент не запускается в фоне"_s
-                                 << SystemColors::secondaryLabel() << true << off << QString()
-                                 << SystemColors::gray();
-        QTest::newRow("starting while the agent does not answer")
-            << withRegistration(AgentServiceState::running()) << u"Подключается"_s
-            << u"Фоновая служба запускается"_s << SystemColors::orange() << true << on << QString()
-            << SystemColors::green();
-        QTest::newRow("running") << PanelScenario::reporting(QStringLiteral("running"))
-                                 << u"Включён"_s
+                                 << SystemColors::secondaryLabel() << false << QString();
+        QTest::newRow("starting") << registered(AgentServiceState::running()) << u"Подключается"_s
+                                  << u"Фоновая служба запускается"_s << SystemColors::orange()
+                                  << true << QString();
+        QTest::newRow("running") << reporting("running", std::nullopt, true) << u"Включён"_s
                                  << u"Агент работает · состояние соединения — в журнале"_s
-                                 << SystemColors::green() << true << on << QString()
-                                 << SystemColors::green();
-        QTest::newRow("requiresApproval")
-            << withRegistration(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
+                                 << SystemColors::green() << true << QString();
+        QTest::newRow("masked")
+            << registered(AgentServiceState::requiresApproval()) << u"Требуется разрешение"_s
             << u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s
-            << SystemColors::orange() << true << on << settings << SystemColors::green();
-        QTest::newRow("unavailable cannot be switched")
-            << withRegistration(AgentServiceState::unavailable()) << u"Служба недоступна"_s
+            << SystemColors::orange() << true << u"agent.openLoginItemsSettings"_s;
+        QTest::newRow("unavailable")
+            << registered(AgentServiceState::unavailable()) << u"Служба недоступна"_s
             << u"В комплекте приложения не найден фоновый компонент"_s << SystemColors::red()
-            << false << off << QString() << SystemColors::gray();
+            << false << QString();
     }
 
     void statusCardFollowsTheState() {
@@ -471,287 +435,252 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, detail);
         QFETCH(QColor, color);
-        QFETCH(bool, powerEnabled);
-        QFETCH(QString, powerLabel);
+        QFETCH(bool, on);
         QFETCH(QString, extraButton);
-        QFETCH(QColor, ringColor);
-
         PanelFixture panel(scenario);
         QQuickItem* pill = panel.item(u"agent.status.title"_s);
-        QCOMPARE(pill->property("text").toString(), title);
+        QQuickItem* detailLine = panel.item(u"agent.status.detail"_s);
+        QCOMPARE(textOf(pill), title);
         QCOMPARE(pill->property("color").value<QColor>(), color);
-        QCOMPARE(panel.item(u"agent.status.detail"_s)->property("text").toString(), detail);
-        // A long sentence wraps; it does not widen the window.
-        QCOMPARE(panel.window().width(), 840);
-        QQuickItem* power = panel.item(u"agent.powerButton"_s);
-        QCOMPARE(power->isEnabled(), powerEnabled);
-        // The action, then the state.
-        QCOMPARE(accessibleName(power), powerLabel + u". Состояние: "_s + title);
+        QCOMPARE(textOf(detailLine), detail);
+        QCOMPARE(panel.window().width(), 840);  // a long sentence wraps
+        QCOMPARE(panel.item(u"agent.powerButton"_s)->isEnabled(), title != u"Служба недоступна"_s);
         QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
-                 QVariant(ringColor));
-        QVERIFY(panel.item(u"powerSymbol"_s)->isVisible());
-        QVERIFY(!panel.item(u"spinner"_s)->isVisible());
+                 QVariant(on ? SystemColors::green() : SystemColors::gray()));
         for (const QString& button :
              {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
-            QCOMPARE(panel.item(button)->isVisible(), button == extraButton);
+            QCOMPARE(panel.shows(button), button == extraButton);
         }
         if (!extraButton.isEmpty()) {
-            // Below the detail sentence, also when it appears only after the first refresh.
-            QTRY_VERIFY(panel.item(extraButton)->y() >
-                        panel.item(u"agent.status.detail"_s)->y() +
-                            panel.item(u"agent.status.detail"_s)->height());
+            QTRY_VERIFY(panel.item(extraButton)->y() > detailLine->y() + detailLine->height());
         }
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
     }
 
-    void powerButtonSwitchesOnAndShowsItselfBusy() {
-        PanelFixture panel({});
+    void journeyThroughTheMainWindow() {
+        PanelScenario scenario;
+        scenario.agentLog = {u"10:00:00  агент запущен"_s, u"10:00:01  подключено"_s};
+        PanelFixture panel(scenario);
+        QCOMPARE(panel.window().title(), u"Quorvane Agent"_s);
+        QCOMPARE(textOf(panel.item(u"app.version"_s)), u"Версия 1.2 (45)"_s);
+
+        // Switching on shows the button busy and ignores a second press.
         panel.controller().startCompletesAtOnce = false;
-        panel.click(panel.item(u"agent.powerButton"_s));
-        QCOMPARE(panel.controller().changeCount(u"start"_s), 1);
-        QVERIFY(panel.model().isChangingState());
-        QVERIFY(panel.item(u"spinner"_s)->isVisible());
-        QVERIFY(!panel.item(u"powerSymbol"_s)->isVisible());
+        panel.click(u"agent.powerButton"_s);
+        QVERIFY(panel.shows(u"spinner"_s) && !panel.shows(u"powerSymbol"_s));
         QVERIFY(!panel.item(u"agent.powerButton"_s)->isEnabled());
-
-        panel.click(panel.item(u"agent.powerButton"_s));
+        panel.click(u"agent.powerButton"_s);
         QCOMPARE(panel.controller().changeCount(u"start"_s), 1);
-
         panel.controller().finishStart();
-        QVERIFY(!panel.model().isChangingState());
         QVERIFY(panel.item(u"agent.powerButton"_s)->isEnabled());
-        QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(),
-                 u"Подключается"_s);
-    }
+        QCOMPARE(textOf(panel.item(u"agent.status.title"_s)), u"Подключается"_s);
 
-    void hoveringEnlargesThePowerButtonAndBrightensItsGlow() {
-        PanelFixture panel({});
-        QQuickItem* power = panel.item(u"agent.powerButton"_s);
-        auto* drawing = power->property("contentItem").value<QQuickItem*>();
-        QQuickItem* glow = panel.item(u"glow"_s);
-        QCOMPARE(drawing->scale(), 1.0);
-        QCOMPARE(glow->opacity(), 0.2);
+        QQuickItem* log = panel.item(u"agent.log"_s);
+        panel.click(u"agent.logHeader"_s);
+        QVERIFY(log->isVisible() && log->height() >= 112 && log->height() <= 180);
+        panel.model().refresh();
+        QCOMPARE(textOf(log), scenario.agentLog.join(u'\n'));
+        panel.click(u"agent.logHeader"_s);
+        QVERIFY(!log->isVisible());
 
-        // An offscreen window starts hovering from the second pointer move on.
-        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(100, 100)).toPoint());
-        QTest::mouseMove(&panel.window(), power->mapToScene(QPointF(106, 106)).toPoint());
-        QTRY_VERIFY(power->property("isHovering").toBool());
-        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.015, 1000);
-        QCOMPARE(glow->opacity(), 0.32);
-        QCOMPARE(glow->property("blurRadius").toReal(), 1.0);
+        panel.click(u"agent.checkUpdates"_s);
+        panel.click(u"agent.checkUpdates"_s);
+        QCOMPARE(textOf(panel.item(u"agent.updateStatus"_s)), updateInstruction);
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
 
-        QTest::mouseMove(&panel.window(), QPoint(2, 2));
-        QTRY_COMPARE_WITH_TIMEOUT(drawing->scale(), 1.0, 1000);
-        QCOMPARE(glow->opacity(), 0.2);
-    }
-
-    void powerButtonSwitchesOff() {
-        PanelFixture panel(PanelScenario::reporting(QStringLiteral("running")));
-        panel.click(panel.item(u"agent.powerButton"_s));
-        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
-        QCOMPARE(panel.item(u"agent.status.title"_s)->property("text").toString(), u"Выключен"_s);
-    }
-
-    void configureConnectionOpensTheSheetAndDoneClosesIt() {
-        PanelFixture panel(PanelScenario::reporting(QStringLiteral("needs_configuration")));
-        panel.click(panel.item(u"agent.configureConnection"_s));
-        QVERIFY(panel.model().isWorkspaceSheetPresented());
-        panel.settle();
-        QVERIFY(panel.item(u"workspace.sheet"_s)->isVisible());
-
-        panel.click(panel.item(u"workspace.done"_s));
-        QVERIFY(!panel.model().isWorkspaceSheetPresented());
-        QVERIFY(!panel.sheetIsOpen());
-    }
-
-    void sheetFollowsThePropertyAndEscapeClearsIt() {
-        PanelFixture panel({});
-        panel.model().setWorkspaceSheetPresented(true);
-        panel.settle();
+        // The whole card opens the sheet, also near its edge; Escape closes it.
+        QQuickItem* card = panel.item(u"workspace.configure"_s);
+        QTest::mouseClick(&panel.window(), Qt::LeftButton, {},
+                          card->mapToScene(QPointF(card->width() - 4, 4)).toPoint());
         QVERIFY(panel.sheetIsOpen());
-        QTest::keyClick(&panel.window(), Qt::Key_Escape);
-        QVERIFY(!panel.model().isWorkspaceSheetPresented());
-        QVERIFY(!panel.sheetIsOpen());
+        panel.press(Qt::Key_Escape);
+        QVERIFY(!panel.sheetIsOpen() && !panel.model().isWorkspaceSheetPresented());
 
-        panel.model().setWorkspaceSheetPresented(true);
-        panel.model().setWorkspaceSheetPresented(false);
-        QVERIFY(!panel.sheetIsOpen());
+        panel.click(u"agent.powerButton"_s);
+        QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
+        QCOMPARE(textOf(panel.item(u"agent.status.title"_s)), u"Выключен"_s);
     }
 
     void approvalButtonLiftsTheMaskAndLeavesTheAgentOff() {
-        PanelFixture panel(withRegistration(AgentServiceState::requiresApproval()));
-        panel.click(panel.item(u"agent.openLoginItemsSettings"_s));
+        PanelFixture panel(registered(AgentServiceState::requiresApproval()));
+        panel.click(u"agent.openLoginItemsSettings"_s);
         QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
         QCOMPARE(panel.model().serviceState(), AgentServiceState::stopped());
     }
 
-    void workspaceCardSummarisesTokenFoldersAndUser_data() {
-        QTest::addColumn<PanelScenario>("scenario");
-        QTest::addColumn<QString>("tokenLine");
-        QTest::addColumn<QString>("tokenSymbol");
-        QTest::addColumn<QColor>("tokenColor");
-        QTest::addColumn<QString>("folderLine");
-        QTest::addColumn<QString>("userLine");
-
-        PanelScenario empty;
-        QTest::newRow("no token, no folders")
-            << empty << u"Токен не добавлен"_s << u"security-low-symbolic"_s
-            << SystemColors::orange() << u"Локальные папки: не добавлены"_s
-            << u"Пользователь: Анна Смирнова"_s;
-
-        PanelScenario saved;
-        saved.token = validToken;
-        saved.workspaceRoots = roots(3);
-        saved.fullUserName.clear();
-        QTest::newRow("saved token, three folders, no full name")
-            << saved << u"Токен сохранён"_s << u"security-high-symbolic"_s << SystemColors::green()
-            << u"Локально сохранено папок: 3"_s << u"Пользователь: anna"_s;
-
-        PanelScenario locked;
-        locked.token = validToken;
-        locked.keyringLocked = true;
-        locked.workspaceRoots = roots(1);
-        QTest::newRow("locked keyring")
-            << locked << u"Токен: нужен доступ к хранилищу паролей"_s << u"security-low-symbolic"_s
-            << SystemColors::orange() << u"Локально сохранено папок: 1"_s
-            << u"Пользователь: Анна Смирнова"_s;
-    }
-
-    void workspaceCardSummarisesTokenFoldersAndUser() {
-        QFETCH(PanelScenario, scenario);
-        QFETCH(QString, tokenLine);
-        QFETCH(QString, tokenSymbol);
-        QFETCH(QColor, tokenColor);
-        QFETCH(QString, folderLine);
-        QFETCH(QString, userLine);
-
-        PanelFixture panel(scenario);
-        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
-        QCOMPARE(token->property("text").toString(), tokenLine);
-        QCOMPARE(token->property("symbol").toString(), tokenSymbol);
-        QCOMPARE(token->property("color").value<QColor>(), tokenColor);
-        QCOMPARE(panel.item(u"workspace.folderStatus"_s)->property("text").toString(), folderLine);
-        QCOMPARE(panel.item(u"workspace.account"_s)->property("text").toString(), userLine);
-    }
-
-    void tokenSymbolFollowsTheSavedTokenAlsoWhileAccessIsNeeded() {
-        PanelScenario scenario;
-        scenario.token = validToken;
-        scenario.keyringRefusesSave = true;
-        PanelFixture panel(scenario);
-        panel.model().setTokenDraft(validToken);
-        QVERIFY(panel.model().saveToken());
-        QTRY_VERIFY(panel.model().tokenAccessNeeded());
-
-        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
-        QCOMPARE(token->property("text").toString(), u"Токен: нужен доступ к хранилищу паролей"_s);
-        QCOMPARE(token->property("symbol").toString(), u"security-high-symbolic"_s);
-        QCOMPARE(token->property("color").value<QColor>(), SystemColors::green());
-    }
-
-    void workspaceCardOpensTheSheet() {
+    void tokenIsTypedSavedAndReplaced() {
         PanelFixture panel({});
-        QQuickItem* card = panel.item(u"workspace.configure"_s);
-        QCOMPARE(accessibleName(card), u"Настройки подключения и локальных папок"_s);
-        // A click near the card's edge, away from any text, still counts.
-        QTest::mouseClick(&panel.window(), Qt::LeftButton, {},
-                          card->mapToScene(QPointF(card->width() - 4, 4)).toPoint());
-        QVERIFY(panel.model().isWorkspaceSheetPresented());
-    }
-
-    void pressedCardDimsShrinksAndTurnsBlue() {
-        PanelFixture panel({});
-        QQuickItem* card = panel.item(u"workspace.configure"_s);
-        QQuickItem* fill = panel.item(u"cardFill"_s);
-        const QPoint centre = card->mapToScene(QPointF(card->width() / 2, 10)).toPoint();
-
-        QTest::mousePress(&panel.window(), Qt::LeftButton, {}, centre);
-        QCOMPARE(fill->opacity(), 0.78);
-        QCOMPARE(card->scale(), 0.995);
-        QQuickItem* outline = panel.item(u"cardOutline"_s);
-        const auto pressedBorder =
-            outline->property("border").value<QObject*>()->property("color").value<QColor>();
-        QCOMPARE(pressedBorder.rgb(), SystemColors::blue().rgb());
-
-        QTest::mouseRelease(&panel.window(), Qt::LeftButton, {}, centre);
-        QCOMPARE(fill->opacity(), 1.0);
-        QCOMPARE(card->scale(), 1.0);
-    }
-
-    void logPanelOpensAndClosesWithTheViewModel() {
-        PanelScenario scenario = PanelScenario::reporting(QStringLiteral("running"));
-        scenario.agentLog = {u"10:00:00  агент запущен"_s, u"10:00:01  подключено"_s};
-        PanelFixture panel(scenario);
-        QQuickItem* log = panel.item(u"agent.log"_s);
-        QVERIFY(!log->isVisible());
-
-        panel.click(panel.item(u"agent.logHeader"_s));
-        QVERIFY(panel.model().isLogExpanded());
-        panel.settle();
-        QVERIFY(log->isVisible());
-        QVERIFY(log->height() >= 112 && log->height() <= 180);
-        QCOMPARE(log->property("text").toString(), panel.model().logEntries().join(u'\n'));
-
-        panel.model().refresh();
-        QCOMPARE(log->property("text").toString(), scenario.agentLog.join(u'\n'));
-
-        panel.click(panel.item(u"agent.logHeader"_s));
-        QVERIFY(!panel.model().isLogExpanded());
-        QVERIFY(!log->isVisible());
-
-        panel.model().setLogExpanded(true);
-        QVERIFY(log->isVisible());
-    }
-
-    void logAreaStaysWithinItsBounds() {
-        PanelScenario scenario;
-        for (int line = 0; line < 300; ++line) {
-            scenario.agentLog.append(QStringLiteral("12:00:%1  строка").arg(line));
+        QCOMPARE(textOf(panel.item(u"workspace.tokenStatus"_s)), u"Токен не добавлен"_s);
+        // Return with no field to take it presses "Готово".
+        openSheet(panel);
+        panel.press(Qt::Key_Return);
+        QVERIFY(!panel.sheetIsOpen() && !panel.model().isWorkspaceSheetPresented());
+        openSheet(panel);
+        QCOMPARE(tokenSection(panel), u"agentToken saveToken"_s);
+        // Nothing but white space and line breaks is no token; U+FEFF is text.
+        for (const QString& blank : {u" \t\n\r\v\f"_s, u"\u00a0\u2028\u2029\u3000\u0085\u2007"_s}) {
+            panel.model().setTokenDraft(blank);
+            QVERIFY(!panel.item(u"configuration.saveToken"_s)->isEnabled());
         }
+        panel.model().setTokenDraft(u"\ufeff"_s);
+        QVERIFY(panel.item(u"configuration.saveToken"_s)->isEnabled());
+        panel.model().setTokenDraft({});
+        typeInto(panel, u"configuration.agentToken"_s, u"qv_agent_short"_s);
+        panel.press(Qt::Key_Return);
+        panel.press(Qt::Key_Enter);
+        QVERIFY(panel.sheetIsOpen());
+        panel.click(u"configuration.saveToken"_s);
+        QCOMPARE(textOf(panel.item(u"configuration.message"_s)),
+                 u"Введите корректный токен устройства Quorvane."_s);
+
+        panel.model().setTokenDraft({});
+        typeInto(panel, u"configuration.agentToken"_s, u"  "_s + validToken);
+        QVERIFY(!panel.item(u"configuration.agentToken"_s)
+                     ->property("displayText")
+                     .toString()
+                     .contains(u"qv_"_s));
+        panel.click(u"configuration.saveToken"_s);
+        QTRY_COMPARE(tokenSection(panel), u"tokenSaved replaceToken"_s);
+        QVERIFY(panel.model().tokenDraft().isEmpty());
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
+
+        // Replacing starts empty and focused; closing the sheet discards it.
+        panel.model().setTokenDraft(u"stale"_s);
+        panel.click(u"configuration.replaceToken"_s);
+        QCOMPARE(tokenSection(panel), u"tokenSaved agentToken saveToken cancelTokenReplacement"_s);
+        QVERIFY(panel.model().tokenDraft().isEmpty());
+        QVERIFY(panel.item(u"configuration.agentToken"_s)->hasActiveFocus());
+        panel.type(otherToken);
+        panel.press(Qt::Key_Escape);
+        QVERIFY(panel.model().tokenDraft().isEmpty());
+        openSheet(panel);
+        QVERIFY(panel.shows(u"configuration.replaceToken"_s) &&
+                !panel.shows(u"configuration.agentToken"_s));
+
+        panel.click(u"configuration.replaceToken"_s);
+        panel.type(otherToken);
+        panel.click(u"configuration.saveToken"_s);
+        QTRY_COMPARE(tokenSection(panel), u"tokenSaved replaceToken"_s);
+    }
+
+    void refusedReplacementKeepsItsFormUntilCancelled() {
+        PanelFixture panel(withToken(validToken, false, true));
+        openSheet(panel);
+        panel.click(u"configuration.replaceToken"_s);
+        panel.type(otherToken);
+        panel.click(u"configuration.saveToken"_s);
+        QTRY_COMPARE(tokenSection(panel),
+                     u"tokenAccessNeeded authorizeToken tokenSaved agentToken "
+                     u"saveToken cancelTokenReplacement"_s);
+        QCOMPARE(textOf(panel.item(u"configuration.tokenFormTitle"_s)), u"Замена токена"_s);
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
+        QVERIFY(panel.item(u"configuration.agentToken"_s)->hasActiveFocus());
+        // The card's symbol follows the saved token, also while access is needed.
+        QCOMPARE(panel.item(u"workspace.tokenStatus"_s)->property("symbol"),
+                 QVariant(u"security-high-symbolic"_s));
+        panel.click(u"configuration.cancelTokenReplacement"_s);
+        QCOMPARE(tokenSection(panel),
+                 u"tokenAccessNeeded authorizeToken tokenSaved replaceToken"_s);
+    }
+
+    void accessRequestDisablesTheWholeSection() {
+        auto answer = std::make_shared<QSemaphore>();
+        PanelScenario scenario = withToken({}, true);
+        scenario.authorizeToken = [answer] { answer->acquire(); };
         PanelFixture panel(scenario);
-        panel.model().setLogExpanded(true);
-        panel.model().refresh();
-        panel.settle();
-        QQuickItem* log = panel.item(u"agent.log"_s);
-        QVERIFY(log->height() >= 112 && log->height() <= 180);
-
-        panel.window().resize(900, 1400);
-        panel.settle();
-        QCOMPARE(log->height(), 180.0);
+        openSheet(panel);
+        QCOMPARE(tokenSection(panel), u"tokenAccessNeeded authorizeToken"_s);
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
+        QQuickItem* authorize = panel.item(u"configuration.authorizeToken"_s);
+        panel.click(authorize);
+        QCOMPARE(textOf(authorize), u"Ожидание ответа хранилища паролей…"_s);
+        QVERIFY(!panel.item(u"configuration.tokenSection"_s)->isEnabled());
+        answer->release();
+        QTRY_VERIFY(panel.item(u"configuration.tokenSection"_s)->isEnabled());
+        QCOMPARE(textOf(authorize), u"Разрешить доступ к токену…"_s);
     }
 
-    void footerShowsVersionAndTheUpdateInstructionOnce() {
-        PanelFixture panel({});
-        QCOMPARE(panel.item(u"app.version"_s)->property("text").toString(), u"Версия 1.2 (45)"_s);
-        QQuickItem* status = panel.item(u"agent.updateStatus"_s);
-        QVERIFY(!status->isVisible());
+    void folderIsRefusedWhileOffThenSavedListedAndRemoved() {
+        QTemporaryDir folder;
+        PanelScenario scenario;
+        scenario.chosenFolder = folder.path();
+        scenario.workspaceRoots = {{secondRootID, u"/srv/фото"_s, false}};
+        PanelFixture panel(scenario);
+        openSheet(panel);
+        typeInto(panel, u"workspace.rootID"_s, u"workspace."_s + firstRootID.toUpper());
+        QVERIFY(!panel.item(u"workspace.save"_s)->isEnabled());  // no folder yet
+        panel.click(u"workspace.selectFolder"_s);
+        QCOMPARE(textOf(panel.item(u"workspace.statusDetail"_s)), folder.path());
+        panel.click(u"workspace.writeEnabled"_s);
+        panel.click(u"workspace.save"_s);
+        QQuickItem* message = panel.item(u"configuration.message"_s);
+        QVERIFY(textOf(message).startsWith(u"Сначала включите агент"_s));
+        QCOMPARE(message->property("color").value<QColor>(), SystemColors::orange());
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
+        panel.click(u"workspace.selectFolder"_s);
+        QVERIFY(!message->isVisible());
 
-        panel.click(panel.item(u"agent.checkUpdates"_s));
-        panel.click(panel.item(u"agent.checkUpdates"_s));
-        QVERIFY(status->isVisible());
-        QCOMPARE(status->property("text").toString(), updateInstruction);
-        QCOMPARE(panel.model().updateStatus(), updateInstruction);
+        // While the agent is switching the folder waits.
+        panel.controller().startCompletesAtOnce = false;
+        panel.model().togglePower();
+        panel.settle();
+        QVERIFY(!panel.item(u"workspace.save"_s)->isEnabled());
+        panel.controller().finishStart();
+        panel.click(u"workspace.save"_s);
+        QCOMPARE(textOf(savedRoot(panel, firstRootID, "access")),
+                 firstRootID + u" · чтение и запись"_s);
+        QCOMPARE(textOf(savedRoot(panel, secondRootID, "access")),
+                 secondRootID + u" · только чтение"_s);
+        QVERIFY(savedRoot(panel, firstRootID, "path")->mapToScene({}).y() <
+                savedRoot(panel, secondRootID, "path")->mapToScene({}).y());
+        QVERIFY(textOf(panel.item(u"workspace.rootID"_s)).isEmpty());
+        QVERIFY(!panel.item(u"workspace.writeEnabled"_s)->property("checked").toBool());
 
-        // Between the button and the credit, wrapped in the room they leave.
-        QQuickItem* button = panel.item(u"agent.checkUpdates"_s);
-        QQuickItem* credit = panel.item(u"app.credit"_s);
-        QTRY_VERIFY(status->x() >= button->x() + button->width());
-        QVERIFY(status->x() + status->width() <= credit->x());
-        QCOMPARE(button->width(), std::ceil(button->implicitWidth()));
-        QCOMPARE(credit->width(), std::ceil(credit->implicitWidth()));
-        QCOMPARE(credit->x() + credit->width(), credit->parentItem()->width());
-        QCOMPARE(panel.window().width(), 840);
+        // A path can be selected, to be copied.
+        QQuickItem* path = savedRoot(panel, secondRootID, "path");
+        panel.reveal(path);
+        QTest::mouseDClick(&panel.window(), Qt::LeftButton, {},
+                           path->mapToScene({path->width() / 4, path->height() / 2}).toPoint());
+        QVERIFY(!path->property("selectedText").toString().isEmpty());
+
+        for (const QString& rootID : {firstRootID, secondRootID}) {
+            panel.click(savedRoot(panel, rootID, "remove"));
+        }
+        QVERIFY(!panel.shows(u"workspace.savedRoots"_s));
+        QCOMPARE(textOf(message), u"Workspace удалён из локальной конфигурации."_s);
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
     }
 
-    void headerWithoutLogoStartsWithTheDivider() {
-        PanelFixture panel({});
-        QQuickItem* logo = panel.item(u"app.logo"_s);
-        QVERIFY(logo->isVisible());
-        QQuickItem* header = logo->parentItem();
-        header->setProperty("logoSource", QUrl(u"qrc:/missing-logo.png"_s));
-        panel.settle();
-        QVERIFY(!logo->isVisible());
-        QCOMPARE(panel.item(u"app.divider"_s)->x(), 0.0);
-        QCOMPARE(panel.item(u"app.title"_s)->property("text").toString(), u"Агент для Linux"_s);
+    void refreshContinuesWhileTheFolderDialogIsOpen() {
+        // The dialog is modal and runs its own event loop, as the desktop's dialog does.
+        PanelFixture* panel = nullptr;
+        bool refreshedMeanwhile = false;
+        PanelScenario scenario;
+        scenario.chooseFolder = [&panel, &refreshedMeanwhile] {
+            const int before = panel->controller().refreshCount;
+            refreshedMeanwhile =
+                QTest::qWaitFor([&] { return panel->controller().refreshCount > before; }, 10000);
+            return std::optional(u"/srv/chosen"_s);
+        };
+        PanelFixture fixture(scenario);
+        panel = &fixture;
+        openSheet(fixture);
+        fixture.click(u"workspace.selectFolder"_s);
+        QVERIFY(refreshedMeanwhile);
+        QCOMPARE(fixture.model().workspacePath(), std::optional(u"/srv/chosen"_s));
+    }
+
+    void workspaceCardSummarisesTheLockedTokenFoldersAndUser() {
+        PanelScenario scenario = withToken(validToken, true);
+        scenario.workspaceRoots = everythingShown().workspaceRoots;
+        scenario.fullUserName.clear();
+        PanelFixture panel(scenario);
+        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
+        QCOMPARE(textOf(token), u"Токен: нужен доступ к хранилищу паролей"_s);
+        QCOMPARE(token->property("symbol"), QVariant(u"security-low-symbolic"_s));
+        QCOMPARE(token->property("color").value<QColor>(), SystemColors::orange());
+        QCOMPARE(textOf(panel.item(u"workspace.folderStatus"_s)), u"Локально сохранено папок: 2"_s);
+        QCOMPARE(textOf(panel.item(u"workspace.account"_s)), u"Пользователь: anna"_s);
     }
 };
 

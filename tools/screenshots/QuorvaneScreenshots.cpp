@@ -86,7 +86,7 @@ QList<Shot> shots() {
     };
     const auto replaceToken = [=](PanelFixture& panel) {
         openSheet(panel);
-        panel.click(panel.item(u"configuration.replaceToken"_s));
+        panel.click(u"configuration.replaceToken"_s);
         panel.model().setTokenDraft(u"qv_agent_"_s);
     };
     // Saving a folder: with the agent off the drafts and the refusal stay in the message line;
