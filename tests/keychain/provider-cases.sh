@@ -117,7 +117,6 @@ if [[ ${QUORVANE_KWALLET_WALLET:-} == none ]]; then
   exit $((failures > 0))
 fi
 
-echo "provider: $provider"
 if [[ $provider == kwallet ]]; then
   # As after a login: the wallet is open, kwalletd reports its collection locked.
   check "wallet open, reported locked (login)" "locked" "$(is_open && echo open || echo locked)"

@@ -40,7 +40,6 @@ class TestAgentMonitorReaders : public QObject {
 
     QTemporaryDir folder_;
 
-    // The path of a file with the content given; empty when it cannot be written.
     QString write(const QByteArray& content) {
         QFile file(folder_.filePath(u"agent-file"_s));
         const bool written =
