@@ -62,15 +62,6 @@ GVariant* callSecrets(const char* path, const char* interface, const char* metho
     return reply;
 }
 
-GDBusMessage* dropMethodCalls(GDBusConnection*, GDBusMessage* message, gboolean incoming,
-                              gpointer) {
-    if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
-        g_object_unref(message);
-        return nullptr;
-    }
-    return message;
-}
-
 }  // namespace
 
 std::optional<QByteArray> SessionKeyring::lookupToken() {
@@ -92,28 +83,6 @@ void SessionKeyring::storeToken(const QByteArray& secret) {
 void SessionKeyring::clearToken() {
     int exitCode = 0;  // clearing nothing is not a failure here
     runSecretTool(QStringList{QStringLiteral("clear")} + tokenAttributes, {}, &exitCode);
-}
-
-QStringList SessionKeyring::tokenItemPaths() {
-    GVariantBuilder attributes;
-    g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-    g_variant_builder_add(&attributes, "{ss}", "service", "ru.quorvane.agent");
-    g_variant_builder_add(&attributes, "{ss}", "account", "device-token");
-    GVariant* reply = callSecrets(servicePath, serviceInterface, "SearchItems",
-                                  g_variant_new("(a{ss})", &attributes));
-    QStringList paths;
-    for (gsize list = 0; list < 2; ++list) {
-        GVariant* found = g_variant_get_child_value(reply, list);
-        GVariantIter iterator;
-        g_variant_iter_init(&iterator, found);
-        const gchar* path = nullptr;
-        while (g_variant_iter_next(&iterator, "&o", &path)) {
-            paths.append(QString::fromUtf8(path));
-        }
-        g_variant_unref(found);
-    }
-    g_variant_unref(reply);
-    return paths;
 }
 
 void SessionKeyring::lockDefaultCollection() {
@@ -179,27 +148,6 @@ EmptyBus::EmptyBus() {
 EmptyBus::~EmptyBus() {
     daemon_.kill();
     daemon_.waitForFinished();
-}
-
-SilentSecretService::SilentSecretService(const QString& busAddress) {
-    connection_ = g_dbus_connection_new_for_address_sync(
-        busAddress.toUtf8().constData(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    require(connection_ != nullptr, "cannot connect to the bus");
-    g_dbus_connection_add_filter(connection_, dropMethodCalls, nullptr, nullptr);
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "RequestName", g_variant_new("(su)", secretsName, 0u), nullptr, G_DBUS_CALL_FLAGS_NONE,
-        10000, nullptr, nullptr);
-    require(reply != nullptr, "cannot own the Secret Service name");
-    g_variant_unref(reply);
-}
-
-SilentSecretService::~SilentSecretService() {
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    g_object_unref(connection_);
 }
 
 }  // namespace quorvane::testing

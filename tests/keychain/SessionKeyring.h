@@ -1,10 +1,7 @@
 #pragma once
 
-#include <gio/gio.h>
-
 #include <QByteArray>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -17,7 +14,6 @@ public:
     static std::optional<QByteArray> lookupToken();
     static void storeToken(const QByteArray& secret);
     static void clearToken();
-    static QStringList tokenItemPaths();
 
     static void lockDefaultCollection();
     static void unlockDefaultCollection();
@@ -39,19 +35,6 @@ private:
     QTemporaryDir directory_;
     QProcess daemon_;
     QString address_;
-};
-
-// Owns the Secret Service's name on a bus and never answers a call to it.
-class SilentSecretService {
-public:
-    explicit SilentSecretService(const QString& busAddress);
-    ~SilentSecretService();
-
-    SilentSecretService(const SilentSecretService&) = delete;
-    SilentSecretService& operator=(const SilentSecretService&) = delete;
-
-private:
-    GDBusConnection* connection_;
 };
 
 }  // namespace quorvane::testing

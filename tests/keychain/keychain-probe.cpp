@@ -1,7 +1,6 @@
-// One operation of the token store, for the per-provider session script: prints "token TEXT",
-// "none" or "status CODE CAUSE" (CAUSE "confirm" for per-client confirmation, else "-").
-//
-//   keychain-probe read | authorize | save TOKEN
+// One operation of the token store for provider-cases.sh: prints "token TEXT", "none" or
+// "status CODE CAUSE" (CAUSE "confirm" for per-client confirmation, else "-").
+//   keychain-probe read | authorize | store-allows-ui | save TOKEN
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -13,11 +12,7 @@ using namespace quorvane;
 namespace {
 
 void print(const std::optional<QString>& token) {
-    if (token) {
-        std::printf("token %s\n", token->toUtf8().constData());
-    } else {
-        std::printf("none\n");
-    }
+    std::printf("%s\n", token ? ("token " + token->toUtf8()).constData() : "none");
 }
 
 }  // namespace
@@ -27,16 +22,14 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = application.arguments().mid(1);
     const QString operation = arguments.value(0);
     try {
-        if (operation == u"read") {
-            print(KeychainAgentTokenStore(false).read());
-        } else if (operation == u"authorize") {
-            KeychainAgentTokenStore::setUserInteractionAllowed(true);
-            print(KeychainAgentTokenStore(true).read());
-        } else if (operation == u"save" && arguments.size() == 2) {
+        KeychainAgentTokenStore::setUserInteractionAllowed(operation == u"authorize");
+        if (operation == u"save" && arguments.size() == 2) {
             KeychainAgentTokenStore(false).save(arguments.at(1));
             std::printf("saved\n");
+        } else if (operation == u"read" || operation == u"store-allows-ui" ||
+                   operation == u"authorize") {
+            print(KeychainAgentTokenStore(operation != u"read").read());
         } else {
-            std::fprintf(stderr, "usage: keychain-probe read | authorize | save TOKEN\n");
             return 2;
         }
     } catch (const AgentTokenStorageError& error) {
