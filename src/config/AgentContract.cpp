@@ -8,7 +8,7 @@ namespace {
 
 const QString folderName = QStringLiteral("/quorvane");
 
-// Relative values are ignored, as the base directory specification asks.
+// Relative values are ignored, as XDG asks of every program that reads these variables.
 QString absoluteFromEnvironment(const char* variable) {
     const QString value = qEnvironmentVariable(variable);
     return QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : QString();
