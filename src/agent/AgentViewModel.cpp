@@ -12,8 +12,8 @@
 
 #include "agent/AgentServiceError.h"
 #include "config/AgentTokenStorageError.h"
-#include "keychain/KeychainAgentTokenStore.h"
 #include "config/PlatformWording.h"
+#include "keychain/KeychainAgentTokenStore.h"
 
 namespace quorvane {
 
@@ -24,8 +24,6 @@ namespace {
 constexpr int ownLogLimit = 100;
 constexpr int agentLogLimit = 300;
 constexpr double startUpLimitSeconds = 20.0;
-
-using AuthorizationOutcome = std::optional<QString>;  // nothing on success
 
 QString descriptionOf(const std::exception_ptr& failure) {
     if (!failure) {
@@ -68,18 +66,6 @@ bool isRunning(const AgentServiceState& state) {
 }
 
 // Runs on the detached thread; touches nothing of the view model.
-void runAuthorization(QPromise<AuthorizationOutcome> promise,
-                      const AgentViewModel::AuthorizeToken& authorize) {
-    promise.start();
-    try {
-        authorize();
-        promise.addResult(AuthorizationOutcome());
-    } catch (...) {
-        promise.addResult(AuthorizationOutcome(descriptionOf(std::current_exception())));
-    }
-    promise.finish();
-}
-
 // Lets the secret store prompt for as long as it lives.
 class UserInteractionAllowance {
 public:
@@ -620,23 +606,11 @@ void AgentViewModel::authorizeTokenAccess() {
         return;
     }
     setAuthorizingToken(true);
-    QPromise<AuthorizationOutcome> promise;
-    QFuture<AuthorizationOutcome> outcome = promise.future();
-    try {
-        // Detached: the desktop's prompt may wait for the user for as long as it likes, and
-        // the panel must be able to quit meanwhile.
-        std::thread(runAuthorization, std::move(promise), authorizeToken_).detach();
-    } catch (const std::system_error& error) {
-        finishTokenAuthorization(QString::fromUtf8(error.what()));
-        return;
-    }
-    // The watcher is a child: once this object is gone, a late outcome reaches nobody.
-    auto* watcher = new QFutureWatcher<AuthorizationOutcome>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        finishTokenAuthorization(watcher->result());
-        watcher->deleteLater();
+    // The desktop's prompt may wait for the user for as long as it likes; the panel can quit
+    // meanwhile.
+    runOffMainThread(authorizeToken_, [this](const std::exception_ptr& failure) {
+        finishTokenAuthorization(failure ? std::optional(descriptionOf(failure)) : std::nullopt);
     });
-    watcher->setFuture(outcome);
 }
 
 void AgentViewModel::finishTokenAuthorization(const std::optional<QString>& failure) {
