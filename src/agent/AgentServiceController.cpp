@@ -438,13 +438,7 @@ void AgentServiceController::unregisterThenRegister(Completion completion) {
     callManager(
         u"StopUnit"_s, {unitName(), u"replace"_s},
         [this, completion] {
-            callManager(
-                u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
-                [this, completion] {
-                    launchRequested_ = false;
-                    registerAnew(completion);
-                },
-                completion);
+            disableUnit([this, completion] { registerAnew(completion); }, completion);
         },
         completion);
 }
@@ -477,13 +471,7 @@ void AgentServiceController::startRegistered(Completion completion) {
             };
             // A unit left enabled but not started would start at the next login although
             // switching on was reported as failed.
-            callManager(
-                u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
-                [this, report] {
-                    launchRequested_ = false;
-                    report();
-                },
-                [report](std::exception_ptr) { report(); });
+            disableUnit(report, [report](std::exception_ptr) { report(); });
         });
 }
 
@@ -493,44 +481,43 @@ void AgentServiceController::stop(Completion completion) {
     callManager(
         u"StopUnit"_s, {unitName(), u"replace"_s},
         [this, completion](const QDBusMessage&) {
-            callManager(
-                u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
-                [this, completion] {
-                    launchRequested_ = false;
-                    refreshThenComplete(completion);
-                },
-                [this, completion](std::exception_ptr failure) {
-                    // The agent is stopped but would start again at the next login.
-                    std::exception_ptr partial;
-                    try {
-                        std::rethrow_exception(failure);
-                    } catch (const AgentServiceError& error) {
-                        partial = std::make_exception_ptr(AgentServiceError(
-                            AgentServiceError::Kind::other,
-                            u"агент остановлен, но остался в автозапуске systemd: "_s +
-                                error.description(),
-                            error.code()));
-                    }
-                    refreshThenComplete(
-                        [completion, partial](std::exception_ptr) { completion(partial); });
-                });
+            disableUnit([this, completion] { refreshThenComplete(completion); },
+                        [this, completion](std::exception_ptr failure) {
+                            // The agent is stopped but would start again at the next login.
+                            std::exception_ptr partial;
+                            try {
+                                std::rethrow_exception(failure);
+                            } catch (const AgentServiceError& error) {
+                                partial = std::make_exception_ptr(AgentServiceError(
+                                    AgentServiceError::Kind::other,
+                                    u"агент остановлен, но остался в автозапуске systemd: "_s +
+                                        error.description(),
+                                    error.code()));
+                            }
+                            refreshThenComplete(
+                                [completion, partial](std::exception_ptr) { completion(partial); });
+                        });
         },
         [this, completion](const QDBusError& error) {
             // Nothing is loaded, so nothing runs; the unit file may still be enabled.
             if (error.name() == "org.freedesktop.systemd1.NoSuchUnit"_L1) {
-                callManager(
-                    u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
-                    [this, completion] {
-                        launchRequested_ = false;
-                        refreshThenComplete(completion);
-                    },
-                    completion);
+                disableUnit([this, completion] { refreshThenComplete(completion); }, completion);
                 return;
             }
             refreshThenComplete([completion, failure = managerFailure(error)](std::exception_ptr) {
                 completion(failure);
             });
         });
+}
+
+void AgentServiceController::disableUnit(std::function<void()> next, Completion onFailure) {
+    callManager(
+        u"DisableUnitFiles"_s, {QStringList{unitName()}, false},
+        [this, next = std::move(next)] {
+            launchRequested_ = false;
+            next();
+        },
+        std::move(onFailure));
 }
 
 void AgentServiceController::stopBeforeExit() {

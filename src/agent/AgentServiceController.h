@@ -63,6 +63,8 @@ private:
     void unregisterThenRegister(Completion completion);
     void registerAnew(Completion completion);
     void startRegistered(Completion completion);
+    // Takes the unit out of autostart; next() runs once the manager has done so.
+    void disableUnit(std::function<void()> next, Completion onFailure);
     void refreshThenComplete(Completion completion);
     void confirmUnmasked(Completion completion);
     // Connects to the session bus anew once the connection in use is lost.
