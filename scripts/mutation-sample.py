@@ -81,6 +81,11 @@ def run(command, timeout):
         return None
 
 
+def run_suite(options):
+    return run(["ctest", "--test-dir", options.build, "-j", str(options.jobs), "--stop-on-failure"],
+               1800)
+
+
 def failing_tests(output):
     return sorted(set(re.findall(r"\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess)", output)))
 
@@ -102,6 +107,11 @@ def main():
     baseline = run(["cmake", "--build", options.build], 1800)
     if baseline is None or baseline.returncode != 0:
         sys.exit("the unmutated tree does not build")
+    # A suite that fails unmutated would count every mutant as killed.
+    baseline = run_suite(options)
+    if baseline is None or baseline.returncode != 0:
+        sys.exit("the unmutated tree fails its tests: " +
+                 ("timeout" if baseline is None else ", ".join(failing_tests(baseline.stdout))))
 
     killed, survivors, tried = 0, [], 0
     for path, number, name, start, end, replacement in pool:
@@ -120,8 +130,7 @@ def main():
             if built is None or built.returncode != 0:
                 continue
             started = time.monotonic()
-            tested = run(["ctest", "--test-dir", options.build, "-j", str(options.jobs),
-                          "--stop-on-failure", "--timeout", "120"], 1800)
+            tested = run_suite(options)
             seconds = time.monotonic() - started
             if tested is None or tested.returncode != 0:
                 killed += 1
