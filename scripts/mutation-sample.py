@@ -8,12 +8,13 @@ only in their tests compare the tests' fault-catching power directly.
     scripts/mutation-sample.py --seed 7 --n 40 [--build build/mutation] [--files src/config]
 
 Run it in a checkout with no uncommitted product changes: each mutant is written in place and the
-file is restored afterwards, also on Ctrl+C. Mutants that do not compile are skipped and replaced
+file is restored afterwards, also on Ctrl+C or SIGTERM. Mutants that do not compile are skipped and replaced
 by the next candidate of the same shuffled order.
 """
 import argparse
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -101,6 +102,8 @@ def main():
     parser.add_argument("--files", nargs="*", default=[])
     parser.add_argument("--jobs", type=int, default=2)
     options = parser.parse_args()
+    # A stop by SIGTERM unwinds like Ctrl+C, so the mutated file is restored.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
 
     pool = candidates(product_files(options.files))
     random.Random(options.seed).shuffle(pool)
