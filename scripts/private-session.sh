@@ -118,6 +118,7 @@ start_keepassxc() {
   cat >"$XDG_CONFIG_HOME/keepassxc/keepassxc.ini" <<CONFIG
 [General]
 ConfigVersion=2
+SingleInstance=false
 AutoSaveAfterEveryChange=true
 AutoSaveOnExit=true
 
@@ -149,8 +150,10 @@ XML
   printf '%s\n%s\n' "$session_password" "$session_password" |
     keepassxc-cli import -q -p -t 100 "$scratch/database.xml" "$HOME/passwords.kdbx" >"$scratch/keepassxc.log" 2>&1 ||
     fail "keepassxc-cli could not make the database: $(cat "$scratch/keepassxc.log")"
+  # KeePassXC keeps its one-instance lock and socket in the temporary folder, which sessions
+  # share: another session's KeePassXC would take this database and this one would exit.
   printf '%s\n' "$session_password" |
-    keepassxc --pw-stdin "$HOME/passwords.kdbx" >>"$scratch/keepassxc.log" 2>&1 &
+    TMPDIR=$scratch keepassxc --pw-stdin "$HOME/passwords.kdbx" >>"$scratch/keepassxc.log" 2>&1 &
 }
 
 default_collection_is_open() {
