@@ -55,10 +55,7 @@ bool reaches(AgentViewModel& model, AgentServiceState::Kind kind) {
 }
 
 qsizetype panelConnections() {
-    const QStringList lines = AgentLogReader().readRecentLines(300);
-    return std::count_if(lines.begin(), lines.end(), [](const QString& line) {
-        return line.contains(u"Панель подключилась"_s);
-    });
+    return AgentLogReader().readRecentLines(300).filter(u"Панель подключилась"_s).size();
 }
 
 QString configurationText() {
@@ -66,10 +63,9 @@ QString configurationText() {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// 0 while nobody owns the name.
 qint64 nameOwner() {
-    const QDBusReply<uint> pid =
-        QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName);
-    return pid.isValid() ? qint64(pid.value()) : 0;
+    return QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName).value();
 }
 
 }  // namespace
