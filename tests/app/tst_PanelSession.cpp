@@ -3,6 +3,7 @@
 // the bundled agent.
 #include <sys/stat.h>
 
+#include <QClipboard>
 #include <QDBusConnectionInterface>
 #include <QDirIterator>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@
 #include "monitor/AgentLogReader.h"
 #include "system/TerminationSignals.h"
 #include "tests/support/SessionTools.h"
+#include "tests/ui/WindowDriver.h"
 #include "ui/MainWindow.h"
 
 using namespace quorvane;
@@ -53,16 +55,17 @@ bool reaches(AgentViewModel& model, AgentServiceState::Kind kind) {
 }
 
 qsizetype panelConnections() {
-    const QStringList lines = AgentLogReader().readRecentLines(300);
-    return std::count_if(lines.begin(), lines.end(), [](const QString& line) {
-        return line.contains(u"Панель подключилась"_s);
-    });
+    return AgentLogReader().readRecentLines(300).filter(u"Панель подключилась"_s).size();
 }
 
+QString configurationText() {
+    QFile file(AgentContract::configurationFilePath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// 0 while nobody owns the name.
 qint64 nameOwner() {
-    const QDBusReply<uint> pid =
-        QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName);
-    return pid.isValid() ? qint64(pid.value()) : 0;
+    return QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName).value();
 }
 
 }  // namespace
@@ -79,9 +82,10 @@ private Q_SLOTS:
         MainWindow::configureApplication();
     }
 
-    // A killed panel left its agent running and enabled; the next one stops it. The user saves
-    // a token, switches on, adds a folder, off and on again; a termination signal ends the
-    // panel, which stops the agent it started. Nothing lands outside the private XDG folders.
+    // A killed panel left its agent running and enabled; the next one stops it. Through the
+    // window the user pastes a token, switches on, adds a folder, off and on again, and removes
+    // the folder; a termination signal ends the panel, which stops the agent it started.
+    // Nothing lands outside the private XDG folders.
     void aWholeSession() {
         const QString unitFile =
             AgentServiceController::defaultUserUnitDirectory() + u'/' + agentUnit();
@@ -105,26 +109,58 @@ private Q_SLOTS:
         });
         MainWindow mainWindow(*model);
         PanelLifecycle lifecycle(mainWindow.window(), *model);
-        QVERIFY(QTest::qWaitForWindowExposed(&mainWindow.window()));
+        WindowDriver window(mainWindow.window());
+        QVERIFY(QTest::qWaitForWindowActive(&mainWindow.window()));
         QVERIFY(reaches(*model, AgentServiceState::Kind::stopped));
         QTRY_COMPARE_WITH_TIMEOUT(systemctl({u"is-enabled"_s, agentUnit()}), u"disabled"_s,
                                   limitMs);
         QTRY_COMPARE_WITH_TIMEOUT(agentProcessID(), 0, limitMs);
         QTRY_VERIFY_WITH_TIMEOUT(leftoverLogged, limitMs);
 
-        model->setTokenDraft(u"qv_agent_"_s + QString(43, u'S'));
-        QVERIFY(model->saveToken());
-        auto* power = mainWindow.window().findChild<QQuickItem*>(u"agent.powerButton"_s);
-        QVERIFY(power);
-        QTest::mouseClick(&mainWindow.window(), Qt::LeftButton, {},
-                          power->mapToScene(QPointF(106, 106)).toPoint());
+        // The pasted token goes to the keyring, never into the file.
+        const QString token = u"qv_agent_"_s + QString(39, u'Q') + u"-_09"_s;
+        const auto sheetIsOpen = [&] {
+            return mainWindow.window()
+                       .findChild<QObject*>(u"workspaceSheet"_s)
+                       ->property("visible") == true;
+        };
+        window.click(u"workspace.configure"_s);
+        QTRY_VERIFY(sheetIsOpen());
+        QGuiApplication::clipboard()->setText(token);
+        window.click(u"configuration.agentToken"_s);
+        window.press(Qt::Key_V, Qt::ControlModifier);
+        window.click(u"configuration.saveToken"_s);
+        QTRY_VERIFY2(window.shows(u"configuration.tokenSaved"_s),
+                     qPrintable(model->configurationMessage().value_or(u"—"_s)));
+        QVERIFY(!window.shows(u"configuration.agentToken"_s));
+        QCOMPARE(programOutput(u"secret-tool"_s, {u"lookup"_s, u"service"_s, u"ru.quorvane.agent"_s,
+                                                  u"account"_s, u"device-token"_s}),
+                 token);
+        QVERIFY(!configurationText().contains(token));
+        window.click(u"workspace.done"_s);
+        QTRY_VERIFY(!sheetIsOpen());
+
+        window.click(u"agent.powerButton"_s);
         QVERIFY(reaches(*model, AgentServiceState::Kind::needsConfiguration));
-        model->selectWorkspaceFolder();
-        model->setWorkspaceRootIDDraft(u"0b6a3d1e-5f2c-4e8a-9d7b-1c2e3f4a5b6c"_s);
-        model->saveWorkspace();
+        const QString rootID = u"6f1d2c3b-4a5e-4f60-8b7c-9d0e1f2a3b4c"_s;
+        window.click(u"workspace.configure"_s);
+        QTRY_VERIFY(sheetIsOpen());
+        window.click(u"workspace.rootID"_s);
+        window.type(u"workspace."_s + rootID.toUpper());
+        window.click(u"workspace.selectFolder"_s);
+        window.click(u"workspace.writeEnabled"_s);
+        window.click(u"workspace.save"_s);
         // The save waits for the manager's answer on whether the agent is on.
         QTRY_COMPARE_WITH_TIMEOUT(model->configurationMessage(),
                                   std::optional(PlatformWording::current().folderSaved()), limitMs);
+        QQuickItem* row = window.item(u"workspace.savedRoot."_s + rootID);
+        QCOMPARE(WindowDriver::find(row, u"workspace.savedRoot.path"_s)->property("text"),
+                 QVariant(folder));
+        const QString text = configurationText();
+        QVERIFY2(text.contains(u"workspace."_s + rootID + u"="_s + folder + u"\n"_s) &&
+                     text.contains(u"workspace."_s + rootID + u".write=true\n"_s),
+                 qPrintable(text));
+        // The restarted agent finds the token and the folder.
         QVERIFY(reaches(*model, AgentServiceState::Kind::running));
         model->togglePower();
         QVERIFY(reaches(*model, AgentServiceState::Kind::stopped));
@@ -134,6 +170,9 @@ private Q_SLOTS:
         // The window's refresh cycle connects the lease once the agent listens.
         QTRY_VERIFY_WITH_TIMEOUT(panelConnections() > connections, limitMs);
         QCOMPARE(systemctl({u"is-enabled"_s, agentUnit()}), u"enabled"_s);
+        window.click(WindowDriver::find(row, u"workspace.savedRoot.remove"_s));
+        QTRY_VERIFY(!window.shows(u"workspace.savedRoots"_s));
+        QVERIFY(!configurationText().contains(rootID));
 
         QTimer::singleShot(0, qApp, [] { std::raise(SIGTERM); });
         QCOMPARE(QCoreApplication::exec(), 0);

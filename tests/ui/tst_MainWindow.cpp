@@ -451,10 +451,16 @@ private Q_SLOTS:
              {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
             QCOMPARE(panel.shows(button), button == extraButton);
         }
+        QCOMPARE(macWording(panel.window().contentItem()), QString());
         if (!extraButton.isEmpty()) {
             QTRY_VERIFY(panel.item(extraButton)->y() > detailLine->y() + detailLine->height());
         }
-        QCOMPARE(macWording(panel.window().contentItem()), QString());
+        if (extraButton == u"agent.openLoginItemsSettings"_s) {
+            // It lifts the mask and leaves the agent off.
+            panel.click(extraButton);
+            QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
+            QCOMPARE(panel.model().serviceState(), AgentServiceState::stopped());
+        }
     }
 
     void journeyThroughTheMainWindow() {
@@ -499,13 +505,6 @@ private Q_SLOTS:
         panel.click(u"agent.powerButton"_s);
         QCOMPARE(panel.controller().changeCount(u"disable"_s), 1);
         QCOMPARE(textOf(panel.item(u"agent.status.title"_s)), u"Выключен"_s);
-    }
-
-    void approvalButtonLiftsTheMaskAndLeavesTheAgentOff() {
-        PanelFixture panel(registered(AgentServiceState::requiresApproval()));
-        panel.click(u"agent.openLoginItemsSettings"_s);
-        QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
-        QCOMPARE(panel.model().serviceState(), AgentServiceState::stopped());
     }
 
     void tokenIsTypedSavedAndReplaced() {
@@ -583,11 +582,20 @@ private Q_SLOTS:
                  u"tokenAccessNeeded authorizeToken tokenSaved replaceToken"_s);
     }
 
-    void accessRequestDisablesTheWholeSection() {
+    // A locked keyring: the card says so, and the access request disables the token section.
+    void lockedKeyringIsSummarisedAndAccessRequested() {
         auto answer = std::make_shared<QSemaphore>();
-        PanelScenario scenario = withToken({}, true);
+        PanelScenario scenario = withToken(validToken, true);
         scenario.authorizeToken = [answer] { answer->acquire(); };
+        scenario.workspaceRoots = everythingShown().workspaceRoots;
+        scenario.fullUserName.clear();
         PanelFixture panel(scenario);
+        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
+        QCOMPARE(textOf(token), u"Токен: нужен доступ к хранилищу паролей"_s);
+        QCOMPARE(token->property("symbol"), QVariant(u"security-low-symbolic"_s));
+        QCOMPARE(token->property("color").value<QColor>(), SystemColors::orange());
+        QCOMPARE(textOf(panel.item(u"workspace.folderStatus"_s)), u"Локально сохранено папок: 2"_s);
+        QCOMPARE(textOf(panel.item(u"workspace.account"_s)), u"Пользователь: anna"_s);
         openSheet(panel);
         QCOMPARE(tokenSection(panel), u"tokenAccessNeeded authorizeToken"_s);
         QCOMPARE(macWording(panel.window().contentItem()), QString());
@@ -600,12 +608,24 @@ private Q_SLOTS:
         QCOMPARE(textOf(authorize), u"Разрешить доступ к токену…"_s);
     }
 
+    // The chooser is modal and runs its own event loop, as the desktop's does; the window's
+    // refreshes go on meanwhile.
     void folderIsRefusedWhileOffThenSavedListedAndRemoved() {
         QTemporaryDir folder;
+        PanelFixture* shown = nullptr;
+        int choices = 0;
+        int refreshedMeanwhile = 0;
         PanelScenario scenario;
-        scenario.chosenFolder = folder.path();
+        scenario.chooseFolder = [&] {
+            const int before = shown->controller().refreshCount;
+            ++choices;
+            refreshedMeanwhile +=
+                QTest::qWaitFor([&] { return shown->controller().refreshCount > before; }, 10000);
+            return std::optional(folder.path());
+        };
         scenario.workspaceRoots = {{secondRootID, u"/srv/фото"_s, false}};
         PanelFixture panel(scenario);
+        shown = &panel;
         openSheet(panel);
         typeInto(panel, u"workspace.rootID"_s, u"workspace."_s + firstRootID.toUpper());
         QVERIFY(!panel.item(u"workspace.save"_s)->isEnabled());  // no folder yet
@@ -619,6 +639,7 @@ private Q_SLOTS:
         QCOMPARE(macWording(panel.window().contentItem()), QString());
         panel.click(u"workspace.selectFolder"_s);
         QVERIFY(!message->isVisible());
+        QCOMPARE(refreshedMeanwhile, choices);
 
         // While the agent is switching the folder waits.
         panel.controller().startCompletesAtOnce = false;
@@ -649,38 +670,6 @@ private Q_SLOTS:
         QVERIFY(!panel.shows(u"workspace.savedRoots"_s));
         QCOMPARE(textOf(message), u"Workspace удалён из локальной конфигурации."_s);
         QCOMPARE(macWording(panel.window().contentItem()), QString());
-    }
-
-    void refreshContinuesWhileTheFolderDialogIsOpen() {
-        // The dialog is modal and runs its own event loop, as the desktop's dialog does.
-        PanelFixture* panel = nullptr;
-        bool refreshedMeanwhile = false;
-        PanelScenario scenario;
-        scenario.chooseFolder = [&panel, &refreshedMeanwhile] {
-            const int before = panel->controller().refreshCount;
-            refreshedMeanwhile =
-                QTest::qWaitFor([&] { return panel->controller().refreshCount > before; }, 10000);
-            return std::optional(u"/srv/chosen"_s);
-        };
-        PanelFixture fixture(scenario);
-        panel = &fixture;
-        openSheet(fixture);
-        fixture.click(u"workspace.selectFolder"_s);
-        QVERIFY(refreshedMeanwhile);
-        QCOMPARE(fixture.model().workspacePath(), std::optional(u"/srv/chosen"_s));
-    }
-
-    void workspaceCardSummarisesTheLockedTokenFoldersAndUser() {
-        PanelScenario scenario = withToken(validToken, true);
-        scenario.workspaceRoots = everythingShown().workspaceRoots;
-        scenario.fullUserName.clear();
-        PanelFixture panel(scenario);
-        QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
-        QCOMPARE(textOf(token), u"Токен: нужен доступ к хранилищу паролей"_s);
-        QCOMPARE(token->property("symbol"), QVariant(u"security-low-symbolic"_s));
-        QCOMPARE(token->property("color").value<QColor>(), SystemColors::orange());
-        QCOMPARE(textOf(panel.item(u"workspace.folderStatus"_s)), u"Локально сохранено папок: 2"_s);
-        QCOMPARE(textOf(panel.item(u"workspace.account"_s)), u"Пользователь: anna"_s);
     }
 };
 
