@@ -62,24 +62,19 @@ struct StandInBundle {
 
 // What the operation reported once the event loop delivered it: nothing, or its failure.
 Failure run(AgentServiceController& controller, Operation operation) {
-    bool reported = false;
-    Failure failure;
-    (controller.*operation)([&](std::exception_ptr result) {
-        reported = true;
-        try {
-            if (result) {
-                std::rethrow_exception(result);
-            }
-        } catch (const AgentServiceError& error) {
-            failure = error;
-        } catch (...) {
-            failure = AgentServiceError(Kind::other, u"unexpected"_s);
-        }
-    });
-    if (!QTest::qWaitFor([&] { return reported; }, agentStartMs)) {
+    std::optional<std::exception_ptr> result;
+    (controller.*operation)([&](std::exception_ptr failure) { result = failure; });
+    if (!QTest::qWaitFor([&] { return result.has_value(); }, agentStartMs)) {
         qFatal("the controller did not report");
     }
-    return failure;
+    try {
+        if (*result) {
+            std::rethrow_exception(*result);
+        }
+    } catch (const AgentServiceError& error) {
+        return error;
+    }
+    return std::nullopt;
 }
 
 AgentServiceState refreshed(AgentServiceController& controller) {
