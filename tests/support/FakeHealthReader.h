@@ -1,7 +1,5 @@
 #pragma once
 
-#include <optional>
-
 #include "monitor/AgentHealthReading.h"
 
 namespace quorvane::testing {
@@ -11,9 +9,7 @@ class FakeHealthReader final : public AgentHealthReading {
 public:
     explicit FakeHealthReader(std::optional<AgentHealthSnapshot> reported = std::nullopt)
         : snapshot(std::move(reported)) {}
-
     std::optional<AgentHealthSnapshot> readSnapshot() const override { return snapshot; }
-
     std::optional<AgentHealthSnapshot> snapshot;
 };
 

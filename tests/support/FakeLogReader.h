@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QStringList>
 
 #include "monitor/AgentLogReading.h"
@@ -11,12 +10,10 @@ namespace quorvane::testing {
 class FakeLogReader final : public AgentLogReading {
 public:
     explicit FakeLogReader(QStringList logged = {}) : lines(std::move(logged)) {}
-
     QStringList readRecentLines(int limit) const override {
         limits << limit;
         return lines.mid(qMax(0, lines.size() - limit));
     }
-
     QStringList lines;
     mutable QList<int> limits;
 };

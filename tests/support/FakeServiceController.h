@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -20,6 +19,9 @@ public:
         : registration(initial), state_(std::move(initial)) {}
 
     AgentServiceState state() const override { return state_; }
+    bool hasLeftoverRegistration() const override { return leftover; }
+    bool isStartPending() const { return static_cast<bool>(pending_); }
+    int changeCount(const QString& change) const { return int(changes.count(change)); }
 
     void refresh(std::function<void()> done) override {
         ++refreshCount;
@@ -28,7 +30,6 @@ public:
             finishRefresh();
         }
     }
-
     void finishRefresh() {
         for (const auto& done : std::exchange(pendingRefreshes_, {})) {
             state_ = registration;
@@ -41,13 +42,11 @@ public:
         if (startThrows) {
             std::rethrow_exception(startFailure);
         }
-        *lastCompletion = completion;
-        pending_ = std::move(completion);
+        *lastCompletion = pending_ = std::move(completion);
         if (startCompletesAtOnce) {
             finishStart();
         }
     }
-
     // Completes the pending start with `startFailure`; without one the agent now runs.
     void finishStart() {
         if (!startFailure) {
@@ -57,39 +56,21 @@ public:
     }
 
     void stop(Completion completion) override {
-        changes << QStringLiteral("disable");
-        if (!stopFailure) {
-            registration = AgentServiceState::stopped();
-            leftover = false;
-        }
-        state_ = registration;
-        completion(stopFailure);
+        leftover = leftover && stopFailure;
+        change(QStringLiteral("disable"), stopFailure, AgentServiceState::stopped(), completion);
     }
-
     void stopBeforeExit() override {
         if (registration.isSwitchedOn()) {
             changes << QStringLiteral("disable");
         }
     }
-
     void allowBackgroundStart(Completion completion) override {
-        changes << QStringLiteral("unmask");
-        if (!unmaskFailure) {
-            registration = AgentServiceState::stopped();
-        }
-        state_ = registration;
-        completion(unmaskFailure);
+        change(QStringLiteral("unmask"), unmaskFailure, AgentServiceState::stopped(), completion);
     }
-
-    bool hasLeftoverRegistration() const override { return leftover; }
-    bool isStartPending() const { return static_cast<bool>(pending_); }
-    int changeCount(const QString& change) const { return int(changes.count(change)); }
 
     AgentServiceState registration;
     std::exception_ptr stopFailure, startFailure, unmaskFailure;
-    bool startCompletesAtOnce = true;
-    bool refreshCompletesAtOnce = true;
-    bool startThrows = false;
+    bool startCompletesAtOnce = true, refreshCompletesAtOnce = true, startThrows = false;
     bool leftover = false;
     QStringList changes;
     int refreshCount = 0;
@@ -97,6 +78,16 @@ public:
     std::shared_ptr<Completion> lastCompletion = std::make_shared<Completion>();
 
 private:
+    void change(const QString& name, std::exception_ptr failure, const AgentServiceState& after,
+                const Completion& completion) {
+        changes << name;
+        if (!failure) {
+            registration = after;
+        }
+        state_ = registration;
+        completion(failure);
+    }
+
     AgentServiceState state_;
     Completion pending_;
     std::vector<std::function<void()>> pendingRefreshes_;

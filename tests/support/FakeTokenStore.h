@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <atomic>
 #include <optional>
 
@@ -17,24 +16,25 @@ public:
         : token(std::move(stored)) {}
 
     std::optional<QString> read() const override {
-        if (refusesRead) {
-            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
-        }
+        refuseIf(refusesRead);
         return token;
     }
-
     void save(const QString& newToken) const override {
-        if (refusesSave) {
-            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
-        }
+        refuseIf(refusesSave);
         token = newToken;
         ++saveCount;
     }
 
     mutable std::optional<QString> token;
-    std::atomic<bool> refusesRead = false;
-    std::atomic<bool> refusesSave = false;
+    std::atomic<bool> refusesRead = false, refusesSave = false;
     mutable std::atomic<int> saveCount = 0;
+
+private:
+    static void refuseIf(bool refuses) {
+        if (refuses) {
+            throw AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed);
+        }
+    }
 };
 
 }  // namespace quorvane::testing

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 
 #include "config/AgentContract.h"
 
 // The private session's systemd --user, as the session tests inspect it.
 namespace quorvane::testing {
+
+using namespace Qt::StringLiterals;
 
 inline QString agentUnit() {
     return QString(AgentContract::unitName);
@@ -22,19 +22,17 @@ inline QString programOutput(const QString& program, const QStringList& argument
 }
 
 inline QString systemctl(const QStringList& arguments) {
-    return programOutput(QStringLiteral("systemctl"),
-                         QStringList{QStringLiteral("--user")} + arguments);
+    return programOutput(u"systemctl"_s, QStringList{u"--user"_s} + arguments);
 }
 
 // A property of the agent's unit, as `systemctl show` prints its value.
 inline QString unitProperty(const QString& name) {
-    return systemctl({QStringLiteral("show"), QStringLiteral("--value"), QStringLiteral("-p"), name,
-                      agentUnit()});
+    return systemctl({u"show"_s, u"--value"_s, u"-p"_s, name, agentUnit()});
 }
 
 // The agent's main process; 0 while the unit has none.
 inline qint64 agentProcessID() {
-    return unitProperty(QStringLiteral("MainPID")).toLongLong();
+    return unitProperty(u"MainPID"_s).toLongLong();
 }
 
 }  // namespace quorvane::testing

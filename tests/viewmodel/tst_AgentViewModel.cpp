@@ -17,6 +17,7 @@
 #include "tests/support/FakeLogReader.h"
 #include "tests/support/FakeServiceController.h"
 #include "tests/support/FakeTokenStore.h"
+#include "ui/AgentStatusPresentation.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -57,9 +58,8 @@ struct AgentSocket {
         listen(listener, 8);
     }
     ~AgentSocket() {
-        for (int descriptor : accepted << listener) {
-            close(descriptor);
-        }
+        std::for_each(accepted.begin(), accepted.end(), close);
+        close(listener);
         unlink(path.constData());
     }
     int openConnections() {
@@ -151,22 +151,21 @@ struct Harness {
 };
 
 void addColumns() {
+    for (const char* text : {"setup", "actions", "message", "log"}) {
+        QTest::addColumn<QString>(text);
+    }
     QTest::addColumn<State>("registration");
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("actions");
-    QTest::addColumn<QStringList>("changes");
     QTest::addColumn<State>("shown");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("log");
+    QTest::addColumn<QStringList>("changes");
 }
 
 // Setup, actions and the manager's changes are words; the message "-" means none.
 void addRow(const char* name, const State& registration, const char* setup, const char* actions,
             const char* changes, const State& shown, const QString& message = u"-"_s,
             const QString& log = {}) {
-    QTest::newRow(name) << registration << QString::fromUtf8(setup) << QString::fromUtf8(actions)
-                        << QString::fromUtf8(changes).split(u' ', Qt::SkipEmptyParts) << shown
-                        << message << log;
+    QTest::newRow(name) << QString::fromUtf8(setup) << QString::fromUtf8(actions) << message << log
+                        << registration << shown
+                        << QString::fromUtf8(changes).split(u' ', Qt::SkipEmptyParts);
 }
 
 // Runs the row's actions in order (a user's action, an answer of the manager, or a check on
@@ -375,6 +374,30 @@ private Q_SLOTS:
                AgentConfigurationError::invalidWorkspaceID().message());
     }
     void configuration() { runScenario(); }
+
+    // With a saved token the card shows the agent's own sentence, else it asks for a folder.
+    void needsConfigurationDetail_data() {
+        QTest::addColumn<bool>("tokenSaved");
+        QTest::addColumn<QString>("reported");  // "-": no text
+        QTest::addColumn<QString>("detail");
+        const QString askFolder = u"Откройте настройку подключения и добавьте папку Workspace."_s;
+        QTest::newRow("no token") << false << u"x"_s
+                                  << u"Откройте настройку подключения и вставьте токен устройства "
+                                     u"из кабинета Quorvane."_s;
+        QTest::newRow("token, agent's text") << true << u"x"_s << u"x"_s;
+        QTest::newRow("token, no text") << true << u"-"_s << askFolder;
+        QTest::newRow("token, empty text") << true << QString() << askFolder;
+    }
+    void needsConfigurationDetail() {
+        QFETCH(bool, tokenSaved);
+        QFETCH(QString, reported);
+        AgentStatusPresentation card;
+        card.setHasSavedToken(tokenSaved);
+        card.setServiceState(
+            State::needsConfiguration(reported == u"-" ? std::nullopt : std::optional(reported)));
+        QCOMPARE(card.pillTitle(), u"Нужна настройка"_s);
+        QTEST(card.detail(), "detail");
+    }
 
     // The open log panel shows the agent's lines; the panel's own lines are capped at 100.
     void logPanel() {
