@@ -1,6 +1,6 @@
-// The sentences a user reads: both wordings of those that name the operating system (the
-// macOS build keeps the original word for word, the Linux build names what a Linux desktop
-// has), and the failures of the configuration file and of the system, in Russian.
+// The sentences a user reads: both wordings of those that name the operating system (the macOS
+// build keeps the original word for word, the Linux build names what a Linux desktop has), and
+// the failures of the configuration file and of the system, in Russian.
 #include <QTest>
 #include <functional>
 
@@ -14,117 +14,108 @@ using namespace Qt::StringLiterals;
 using Sentence = std::function<QString(const PlatformWording&)>;
 Q_DECLARE_METATYPE(Sentence)
 
+namespace {
+
+// "a{b|c}d" reads "abd" on macOS and "acd" on Linux: the shared text is written once.
+QString wording(const QString& both, bool macOS) {
+    const qsizetype open = both.indexOf(u'{'), bar = both.indexOf(u'|'), end = both.indexOf(u'}');
+    const QString own =
+        macOS ? both.sliced(open + 1, bar - open - 1) : both.sliced(bar + 1, end - bar - 1);
+    return both.first(open) + own + both.sliced(end + 1);
+}
+
+}  // namespace
+
 class TestUserMessages : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void bothWordings_data() {
         QTest::addColumn<Sentence>("sentence");
-        QTest::addColumn<QString>("macOS");
-        QTest::addColumn<QString>("linuxDesktop");
-        const auto row = [](const char* name, Sentence sentence, const QString& macOS,
-                            const QString& linuxDesktop) {
-            QTest::newRow(name) << sentence << macOS << linuxDesktop;
+        QTest::addColumn<QString>("both");
+        const auto row = [](const char* name, Sentence sentence, const QString& both) {
+            QTest::newRow(name) << sentence << both;
         };
-        row("header subtitle", &PlatformWording::headerSubtitle, u"Агент для macOS"_s,
-            u"Агент для Linux"_s);
-        row("header badge", &PlatformWording::headerBadge, u"macOS 13+"_s, u"Linux · systemd"_s);
-        row("user line", &PlatformWording::workspaceUserPrefix, u"Пользователь macOS: "_s,
-            u"Пользователь: "_s);
-        row("token stored", &PlatformWording::tokenStored,
-            u"Токен сохранён в Связке ключей macOS."_s, u"Токен сохранён в хранилище паролей."_s);
-        row("saved-token card", &PlatformWording::savedTokenProtection,
-            u"Защищён Связкой ключей macOS. Повторно вводить не нужно."_s,
-            u"Защищён хранилищем паролей. Повторно вводить не нужно."_s);
-        row("token line", &PlatformWording::tokenAccessNeededLine,
-            u"Токен: нужен доступ к Связке ключей"_s, u"Токен: нужен доступ к хранилищу паролей"_s);
-        row("access hint", &PlatformWording::tokenAccessHint,
-            u"Это не означает, что токен удалён. Запрос macOS откроется только по кнопке ниже. "
-            u"При отказе повторных окон не будет."_s,
-            u"Это не означает, что токен удалён. Запрос на разблокировку откроется только по "
-            u"кнопке ниже. При отказе повторных окон не будет."_s);
-        row("authorising", &PlatformWording::authorizingToken, u"Ожидание ответа macOS…"_s,
-            u"Ожидание ответа хранилища паролей…"_s);
+        using W = PlatformWording;
+        row("header subtitle", &W::headerSubtitle, u"Агент для {macOS|Linux}"_s);
+        row("header badge", &W::headerBadge, u"{macOS 13+|Linux · systemd}"_s);
+        row("user line", &W::workspaceUserPrefix, u"Пользователь{ macOS|}: "_s);
+        row("token stored", &W::tokenStored,
+            u"Токен сохранён в {Связке ключей macOS|хранилище паролей}."_s);
+        row("saved-token card", &W::savedTokenProtection,
+            u"Защищён {Связкой ключей macOS|хранилищем паролей}. Повторно вводить не нужно."_s);
+        row("token line", &W::tokenAccessNeededLine,
+            u"Токен: нужен доступ к {Связке ключей|хранилищу паролей}"_s);
+        row("access hint", &W::tokenAccessHint,
+            u"Это не означает, что токен удалён. Запрос {macOS|на разблокировку} откроется только "
+            u"по кнопке ниже. При отказе повторных окон не будет."_s);
+        row("authorising", &W::authorizingToken, u"Ожидание ответа {macOS|хранилища паролей}…"_s);
         row(
-            "storage error", [](const PlatformWording& w) { return w.tokenStorageError(-25308); },
-            u"Не удалось открыть защищённый токен в Связке ключей macOS (код -25308). "
-            u"Разблокируйте Связку ключей и разрешите доступ Quorvane."_s,
-            u"Не удалось открыть защищённый токен в хранилище паролей (код -25308). "
-            u"Разблокируйте хранилище паролей и разрешите доступ Quorvane."_s);
-        row("workspace introduction", &PlatformWording::workspaceIntroduction,
-            u"Это отдельная настройка: какие папки Mac доступны через кабинет. Работает от "
-            u"текущего пользователя macOS; пароль учётной записи для выбора папки не нужен."_s,
-            u"Это отдельная настройка: какие папки этого компьютера доступны через кабинет. "
-            u"Работает от текущего пользователя; пароль учётной записи для выбора папки не "
-            u"нужен."_s);
-        row("workspace advice", &PlatformWording::workspaceSaveAdvice,
-            u"Включите агент перед сохранением. После сохранения фоновая служба проверит "
-            u"чтение, а при разрешённой записи — создаст и удалит временный проверочный файл. "
-            u"Подтвердите запрос macOS сейчас, затем проверьте доступ в кабинете перед "
-            u"приглашением участников."_s,
-            u"Включите агент перед сохранением. После сохранения фоновая служба проверит "
-            u"чтение, а при разрешённой записи — создаст и удалит временный проверочный файл. "
-            u"Затем проверьте доступ в кабинете перед приглашением участников."_s);
-        row("saved folders", &PlatformWording::savedFoldersTitle, u"Сохранено на этом Mac"_s,
-            u"Сохранено на этом компьютере"_s);
-        row("save refused", &PlatformWording::saveRefusedWhileOff,
+            "storage error", [](const W& w) { return w.tokenStorageError(-25308); },
+            u"Не удалось открыть защищённый токен в {Связке ключей macOS (код -25308). "
+            u"Разблокируйте Связку ключей|хранилище паролей (код -25308). Разблокируйте хранилище "
+            u"паролей} и разрешите доступ Quorvane."_s);
+        row("workspace introduction", &W::workspaceIntroduction,
+            u"Это отдельная настройка: какие папки {Mac доступны через кабинет. Работает от "
+            u"текущего пользователя macOS|этого компьютера доступны через кабинет. Работает от "
+            u"текущего пользователя}; пароль учётной записи для выбора папки не нужен."_s);
+        row("workspace advice", &W::workspaceSaveAdvice,
+            u"Включите агент перед сохранением. После сохранения фоновая служба проверит чтение, "
+            u"а при разрешённой записи — создаст и удалит временный проверочный файл. {Подтвердите "
+            u"запрос macOS сейчас, затем|Затем} проверьте доступ в кабинете перед приглашением "
+            u"участников."_s);
+        row("saved folders", &W::savedFoldersTitle, u"Сохранено на этом {Mac|компьютере}"_s);
+        row("save refused", &W::saveRefusedWhileOff,
             u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу "
-            u"запросила разрешения macOS при сохранении папки."_s,
-            u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу "
-            u"проверила доступ к папке при сохранении."_s);
-        row("folder saved", &PlatformWording::folderSaved,
-            u"Папка сохранена. При включённом агенте служба проверит доступ: подтвердите запрос "
-            u"macOS, если он появится. Если агент выключен — включите его сейчас. Перед "
-            u"приглашением участников откройте папку в кабинете."_s,
-            u"Папка сохранена. При включённом агенте служба проверит доступ. Если агент "
-            u"выключен — включите его сейчас. Перед приглашением участников откройте папку в "
-            u"кабинете."_s);
-        row("access denied", &PlatformWording::workspaceAccessDenied,
-            u"Нет доступа к папке в выбранном режиме. Проверьте права папки и разрешения "
-            u"Quorvane в настройках macOS."_s,
-            u"Нет доступа к папке в выбранном режиме. Проверьте права на папку."_s);
-        row("unknown state", &PlatformWording::unknownUnitState,
-            u"macOS вернула неизвестное состояние фоновой службы"_s,
-            u"systemd вернул неизвестное состояние фоновой службы"_s);
+            u"{запросила разрешения macOS при сохранении папки|проверила доступ к папке при "
+            u"сохранении}."_s);
+        row("folder saved", &W::folderSaved,
+            u"Папка сохранена. При включённом агенте служба проверит доступ{: подтвердите запрос "
+            u"macOS, если он появится|}. Если агент выключен — включите его сейчас. Перед "
+            u"приглашением участников откройте папку в кабинете."_s);
+        row("access denied", &W::workspaceAccessDenied,
+            u"Нет доступа к папке в выбранном режиме. Проверьте права {папки и разрешения Quorvane "
+            u"в настройках macOS|на папку}."_s);
+        row("unknown state", &W::unknownUnitState,
+            u"{macOS вернула|systemd вернул} неизвестное состояние фоновой службы"_s);
         row(
-            "no manager", [](const PlatformWording& w) { return w.noServiceManager(u"gone"_s); },
-            u"macOS вернула неизвестное состояние фоновой службы"_s,
-            u"Нет связи с systemd пользователя: gone"_s);
+            "no manager", [](const W& w) { return w.noServiceManager(u"gone"_s); },
+            u"{macOS вернула неизвестное состояние фоновой службы|Нет связи с systemd "
+            u"пользователя: gone}"_s);
         row(
-            "unit file",
-            [](const PlatformWording& w) { return w.unitFileNotWritten(u"/u"_s, u"why"_s); },
-            u"macOS не смогла обновить расположение Quorvane. Переместите приложение в "
-            u"«Программы» и откройте снова."_s,
-            u"Не удалось записать службу агента /u: why"_s);
+            "unit file", [](const W& w) { return w.unitFileNotWritten(u"/u"_s, u"why"_s); },
+            u"{macOS не смогла обновить расположение Quorvane. Переместите приложение в "
+            u"«Программы» и откройте снова.|Не удалось записать службу агента /u: why}"_s);
         row(
-            "refused", [](const PlatformWording& w) { return w.changeRefused(u"no"_s); },
-            u"macOS не разрешила изменить фоновый запуск. Проверьте системные настройки."_s,
-            u"systemd не разрешил изменить фоновый запуск: no"_s);
-        row("start time-out", &PlatformWording::startTimedOut,
+            "refused", [](const W& w) { return w.changeRefused(u"no"_s); },
+            u"{macOS не разрешила изменить фоновый запуск. Проверьте системные настройки.|systemd "
+            u"не разрешил изменить фоновый запуск: no}"_s);
+        row("start time-out", &W::startTimedOut,
             u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, "
-            u"откройте Quorvane из папки «Программы» и проверьте разрешение фоновой работы в "
-            u"настройках macOS."_s,
-            u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, "
-            u"посмотрите журнал службы: journalctl --user -u ru.quorvane.agent.service"_s);
-        row("blocked detail", &PlatformWording::blockedServiceDetail,
-            u"Разрешите Quorvane в разделе «Объекты входа» системных настроек"_s,
-            u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s);
-        row("blocked button", &PlatformWording::blockedServiceButton,
-            u"Открыть системные настройки"_s, u"Разрешить фоновый запуск"_s);
-        row("update note", &PlatformWording::updateNote,
-            u"В beta обновление вручную: завершите Quorvane и замените приложение новой "
-            u"версией. Настройки сохранятся."_s,
-            u"В beta обновление вручную: завершите Quorvane и установите новый пакет. Настройки "
-            u"сохранятся."_s);
+            u"{откройте Quorvane из папки «Программы» и проверьте разрешение фоновой работы в "
+            u"настройках macOS.|посмотрите журнал службы: journalctl --user -u "
+            u"ru.quorvane.agent.service}"_s);
+        row("blocked detail", &W::blockedServiceDetail,
+            u"{Разрешите Quorvane в разделе «Объекты входа» системных настроек|Фоновый запуск "
+            u"Quorvane запрещён: служба замаскирована в systemd}"_s);
+        row("blocked button", &W::blockedServiceButton,
+            u"{Открыть системные настройки|Разрешить фоновый запуск}"_s);
+        row("update note", &W::updateNote,
+            u"В beta обновление вручную: завершите Quorvane и {замените приложение новой "
+            u"версией|установите новый пакет}. Настройки сохранятся."_s);
     }
 
     void bothWordings() {
         QFETCH(Sentence, sentence);
-        QFETCH(QString, macOS);
-        QFETCH(QString, linuxDesktop);
-        QCOMPARE(sentence(PlatformWording(PlatformWording::Platform::macOS)), macOS);
-        QCOMPARE(sentence(PlatformWording(PlatformWording::Platform::linuxDesktop)), linuxDesktop);
-        QCOMPARE(sentence(PlatformWording::current()), linuxDesktop);
+        QFETCH(QString, both);
+        const QString desktop = sentence(PlatformWording(PlatformWording::Platform::linuxDesktop));
+        QCOMPARE(sentence(PlatformWording(PlatformWording::Platform::macOS)), wording(both, true));
+        QCOMPARE(desktop, wording(both, false));
+        QCOMPARE(sentence(PlatformWording::current()), desktop);
+        for (const QString& macOnly :
+             {u"macOS"_s, u"Mac "_s, u"Связк"_s, u"«Программы»"_s, u"«Объекты входа»"_s}) {
+            QVERIFY2(!desktop.contains(macOnly), qPrintable(macOnly));
+        }
     }
 
     // Each thing found instead of the configuration file, and the errno values a user can act
@@ -133,42 +124,38 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("expected");
         using UnsafeFile = AgentConfigurationError::UnsafeFile;
-        const std::pair<UnsafeFile, QString> unsafeFiles[] = {
-            {UnsafeFile::symbolicLink,
-             u"Файл конфигурации не должен быть символической ссылкой."_s},
-            {UnsafeFile::danglingLink,
-             u"Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её."_s},
-            {UnsafeFile::folder,
-             u"Вместо файла конфигурации находится папка. Переименуйте или удалите её."_s},
-            {UnsafeFile::fifo,
-             u"Вместо файла конфигурации находится именованный канал (FIFO). Удалите его."_s},
-            {UnsafeFile::socket, u"Вместо файла конфигурации находится сокет. Удалите его."_s},
-            {UnsafeFile::device,
-             u"Вместо файла конфигурации находится файл устройства. Удалите его."_s},
-            {UnsafeFile::otherFile, u"Файл конфигурации должен быть обычным файлом."_s},
-        };
-        for (const auto& [found, expected] : unsafeFiles) {
+        const auto unsafe = [](UnsafeFile found, const QString& expected) {
             QTest::addRow("unsafe file %d", int(found))
                 << AgentConfigurationError::unsafeConfigurationFile(found).message() << expected;
-        }
+        };
+        unsafe(UnsafeFile::symbolicLink,
+               u"Файл конфигурации не должен быть символической ссылкой."_s);
+        unsafe(UnsafeFile::danglingLink,
+               u"Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её."_s);
+        unsafe(UnsafeFile::folder,
+               u"Вместо файла конфигурации находится папка. Переименуйте или удалите её."_s);
+        unsafe(UnsafeFile::fifo,
+               u"Вместо файла конфигурации находится именованный канал (FIFO). Удалите его."_s);
+        unsafe(UnsafeFile::socket, u"Вместо файла конфигурации находится сокет. Удалите его."_s);
+        unsafe(UnsafeFile::device,
+               u"Вместо файла конфигурации находится файл устройства. Удалите его."_s);
+        unsafe(UnsafeFile::otherFile, u"Файл конфигурации должен быть обычным файлом."_s);
         QTest::newRow("malformed")
             << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
             << u"Некорректная конфигурация: деталь"_s;
-        const std::pair<int, QString> posixErrors[] = {
-            {ENOSPC, u"На диске не осталось места. Освободите место и повторите."_s},
-            {EDQUOT, u"Исчерпана дисковая квота пользователя. Освободите место и повторите."_s},
-            {EACCES, u"Нет прав доступа к файлу или папке."_s},
-            {EPERM, u"Система не разрешила эту операцию с файлом или папкой."_s},
-            {EROFS, u"Диск доступен только для чтения."_s},
-            {ENOTDIR, u"Часть пути к файлу не является папкой."_s},
-            {EIO, u"Ошибка ввода-вывода при обращении к диску."_s},
-            {0, u"Ошибка ввода-вывода при обращении к диску."_s},
-            {EXDEV, QString::fromStdString(std::generic_category().message(EXDEV))},
-        };
-        for (const auto& [code, expected] : posixErrors) {
+        const auto posix = [](int code, const QString& expected) {
             QTest::addRow("errno %d", code)
                 << QString::fromUtf8(PosixError::fromCode(code).what()) << expected;
-        }
+        };
+        posix(ENOSPC, u"На диске не осталось места. Освободите место и повторите."_s);
+        posix(EDQUOT, u"Исчерпана дисковая квота пользователя. Освободите место и повторите."_s);
+        posix(EACCES, u"Нет прав доступа к файлу или папке."_s);
+        posix(EPERM, u"Система не разрешила эту операцию с файлом или папкой."_s);
+        posix(EROFS, u"Диск доступен только для чтения."_s);
+        posix(ENOTDIR, u"Часть пути к файлу не является папкой."_s);
+        posix(EIO, u"Ошибка ввода-вывода при обращении к диску."_s);
+        posix(0, u"Ошибка ввода-вывода при обращении к диску."_s);
+        posix(EXDEV, QString::fromStdString(std::generic_category().message(EXDEV)));
     }
 
     void messages() {

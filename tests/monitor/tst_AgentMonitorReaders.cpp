@@ -66,7 +66,7 @@ private Q_SLOTS:
         } else if (entry == u"fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         } else if (entry == u"link") {
-            QVERIFY(QFile::link(write(health("\"status\":\"running\"") + "\nline\n"), path));
+            QVERIFY(QFile::link(write(health("\"status\":\"running\"")), path));
         }
         QCOMPARE(AgentHealthReader(path).readSnapshot(), std::nullopt);
         QCOMPARE(AgentLogReader(path).readRecentLines(300), QStringList());
@@ -93,8 +93,9 @@ private Q_SLOTS:
             << QByteArray("{\"version\":1,\"status\":\"running\",\"updated_at\":\"t\"}")
             << OptionalSnapshot();
         QTest::newRow("half-written") << health("\"status\":\"ru").chopped(1) << OptionalSnapshot();
-        QTest::newRow("an array") << "[" + health("\"status\":\"running\"") + "]"
-                                  << OptionalSnapshot();
+        const QByteArray padded = health("\"status\":\"running\"").leftJustified(1 << 20, ' ');
+        QTest::newRow("1 MiB") << padded << snapshot("running");
+        QTest::newRow("a byte more") << padded + ' ' << OptionalSnapshot();
     }
 
     void healthFile() {
