@@ -16,7 +16,8 @@ namespace {
 
 const QString idA = u"0a4c1f5e-2b7d-4c1a-9e3f-5d6b7a8c9d01"_s;
 const QString idB = u"7f00e2b1-93c4-4d2e-8a61-0c5b9e7d3f22"_s;
-const QString token = u"qv_agent_"_s + u"AZaz09-_"_s.repeated(5) + u"abc"_s;
+// A valid token, {T} in the table.
+const QString t = u"qv_agent_"_s + u"AZaz09-_"_s.repeated(5) + u"abc"_s;
 
 enum class Rule { parse, token, id, path };
 
@@ -81,13 +82,13 @@ private Q_SLOTS:
         QTest::addColumn<Rule>("rule");
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, Rule rule, const QString& input,
-                            const QString& expected) {
-            QTest::newRow(name) << rule << input << expected;
+        const auto rows = [](Rule rule) {
+            return [rule](const char* name, const QString& input, const QString& expected) {
+                QTest::newRow(name) << rule << input << expected;
+            };
         };
-        const auto parse = [&row](const char* name, const QString& text, const QString& expected) {
-            row(name, Rule::parse, text, expected);
-        };
+        const auto parse = rows(Rule::parse), token = rows(Rule::token), id = rows(Rule::id),
+                   path = rows(Rule::path);
         parse("comments and blank lines", u"# one\n\n   # indented\n\t\n#x\n"_s, {});
         parse("sorted by id, flag before its path, doubled prefix, upper case",
               u"workspace.{B}=/b\nworkspace.{A}.write=true\nworkspace.workspace.{UA}=/a"_s,
@@ -134,45 +135,41 @@ private Q_SLOTS:
               u"! для workspace.{A}.write не задан путь"_s);
 
         const QString badToken = u"! "_s + AgentConfigurationError::invalidToken().message();
-        row("token trimmed", Rule::token, u"\u00a0\u2028 {T}\t\r\n\u3000\u0085"_s, u"{T}"_s);
-        row("token of 51", Rule::token, token.chopped(1), badToken);
-        row("token of 53", Rule::token, token + u"A"_s, badToken);
-        row("token prefix", Rule::token, u"qv_agenT_"_s + token.sliced(9), badToken);
-        row("token alphabet", Rule::token, token.chopped(1) + u"+"_s, badToken);
-        row("token inner space", Rule::token, token.first(20) + u" "_s + token.sliced(21),
-            badToken);
+        token("trimmed", u"\u00a0\u2028 {T}\t\r\n\u3000\u0085"_s, u"{T}"_s);
+        token("of 51", t.chopped(1), badToken);
+        token("of 53", t + u"A"_s, badToken);
+        token("prefix", u"qv_agenT_"_s + t.sliced(9), badToken);
+        token("alphabet", t.chopped(1) + u"+"_s, badToken);
+        token("inner space", t.first(20) + u" "_s + t.sliced(21), badToken);
         const QString badId = u"! "_s + AgentConfigurationError::invalidWorkspaceID().message();
-        row("id in upper case, trimmed, prefixed", Rule::id, u" \tworkspace.{UA}\n"_s, u"{A}"_s);
-        row("id prefix removed once", Rule::id, u"workspace.workspace.{A}"_s, badId);
-        row("id prefix is case-sensitive", Rule::id, u"Workspace.{A}"_s, badId);
-        row("id in braces", Rule::id, u"{{A}}"_s, badId);
-        row("id misplaced hyphen", Rule::id, idA.first(7) + u"-"_s + idA.sliced(7).remove(1, 1),
-            badId);
-        row("id not hexadecimal", Rule::id, u"g"_s + idA.sliced(1), badId);
+        id("in upper case, trimmed, prefixed", u" \tworkspace.{UA}\n"_s, u"{A}"_s);
+        id("prefix removed once", u"workspace.workspace.{A}"_s, badId);
+        id("prefix is case-sensitive", u"Workspace.{A}"_s, badId);
+        id("in braces", u"{{A}}"_s, badId);
+        id("misplaced hyphen", idA.first(7) + u"-"_s + idA.sliced(7).remove(1, 1), badId);
+        id("not hexadecimal", u"g"_s + idA.sliced(1), badId);
         const QString tooBroad = u"! "_s + AgentConfigurationError::rootTooBroad().message();
         const QString badPath = u"! "_s + AgentConfigurationError::invalidWorkspacePath().message();
-        row("home through ..", Rule::path, u"HOME/inside/.."_s, tooBroad);
-        row("link to home", Rule::path, u"SCRATCH/link-to-home"_s, tooBroad);
-        row("disk root through ..", Rule::path, u"/.."_s, tooBroad);
-        row("link to the disk root", Rule::path, u"SCRATCH/link-to-root/"_s, tooBroad);
-        row("standardised", Rule::path, u"HOME/./inside/../inside//deeper/"_s,
-            u"HOME/inside/deeper"_s);
-        row("link kept as chosen", Rule::path, u"SCRATCH/link-to-inside"_s,
-            u"SCRATCH/link-to-inside"_s);
-        row("parent of home", Rule::path, u"SCRATCH"_s, u"SCRATCH"_s);
-        row("regular file", Rule::path, u"HOME/file"_s, badPath);
-        row("nothing there", Rule::path, u"HOME/missing"_s, badPath);
-        row("relative, though it exists", Rule::path, u"inside"_s, badPath);
-        row("empty", Rule::path, {}, badPath);
+        path("home through ..", u"HOME/inside/.."_s, tooBroad);
+        path("link to home", u"SCRATCH/link-to-home"_s, tooBroad);
+        path("disk root through ..", u"/.."_s, tooBroad);
+        path("link to the disk root", u"SCRATCH/link-to-root/"_s, tooBroad);
+        path("standardised", u"HOME/./inside/../inside//deeper/"_s, u"HOME/inside/deeper"_s);
+        path("link kept as chosen", u"SCRATCH/link-to-inside"_s, u"SCRATCH/link-to-inside"_s);
+        path("parent of home", u"SCRATCH"_s, u"SCRATCH"_s);
+        path("regular file", u"HOME/file"_s, badPath);
+        path("nothing there", u"HOME/missing"_s, badPath);
+        path("relative, though it exists", u"inside"_s, badPath);
+        path("empty", {}, badPath);
         // Taken as chosen: trimming would bind the sibling "inside" or the parent instead.
-        row("leading space", Rule::path, u" HOME/inside"_s, badPath);
-        row("final line break", Rule::path, u"HOME/inside\n"_s, badPath);
-        row("folder name ending in a space", Rule::path, u"HOME/inside "_s, badPath);
-        row("folder named by a space", Rule::path, u"HOME/inside/ "_s, badPath);
-        row("line break inside", Rule::path, u"HOME/with\nbreak"_s, badPath);
-        row("NUL inside", Rule::path, u"HOME/inside"_s + QChar(u'\0'), badPath);
+        path("leading space", u" HOME/inside"_s, badPath);
+        path("final line break", u"HOME/inside\n"_s, badPath);
+        path("folder name ending in a space", u"HOME/inside "_s, badPath);
+        path("folder named by a space", u"HOME/inside/ "_s, badPath);
+        path("line break inside", u"HOME/with\nbreak"_s, badPath);
+        path("NUL inside", u"HOME/inside"_s + QChar(u'\0'), badPath);
         // The file trims values, so this folder would come back as "HOME/trailing".
-        row("ends with a space once standardised", Rule::path, u"HOME/trailing /."_s, badPath);
+        path("ends with a space once standardised", u"HOME/trailing /."_s, badPath);
     }
 
     void rules() {
@@ -183,7 +180,7 @@ private Q_SLOTS:
             return text.replace(u"{A}"_s, idA)
                 .replace(u"{B}"_s, idB)
                 .replace(u"{UA}"_s, idA.toUpper())
-                .replace(u"{T}"_s, token)
+                .replace(u"{T}"_s, t)
                 .replace(u"HOME"_s, home_)
                 .replace(u"SCRATCH"_s, scratch_.path());
         };
@@ -191,7 +188,7 @@ private Q_SLOTS:
     }
 
     void writesRootsInIdOrder() {
-        QCOMPARE(Store::serialize({token, {{idB, u"/b c"_s, true}, {idA, u"/a=1"_s, false}}}),
+        QCOMPARE(Store::serialize({t, {{idB, u"/b c"_s, true}, {idA, u"/a=1"_s, false}}}),
                  u"# Quorvane Agent — управляется приложением Quorvane\n"_s + u"workspace."_s +
                      idA + u"=/a=1\nworkspace."_s + idA + u".write=false\nworkspace."_s + idB +
                      u"=/b c\nworkspace."_s + idB + u".write=true\n"_s);

@@ -33,76 +33,74 @@ private Q_SLOTS:
     void bothWordings_data() {
         QTest::addColumn<Sentence>("sentence");
         QTest::addColumn<QString>("both");
-        const auto row = [](const char* name, Sentence sentence, const QString& both) {
-            QTest::newRow(name) << sentence << both;
-        };
         using W = PlatformWording;
-        row("header subtitle", &W::headerSubtitle, u"Агент для {macOS|Linux}"_s);
-        row("header badge", &W::headerBadge, u"{macOS 13+|Linux · systemd}"_s);
-        row("user line", &W::workspaceUserPrefix, u"Пользователь{ macOS|}: "_s);
-        row("token stored", &W::tokenStored,
-            u"Токен сохранён в {Связке ключей macOS|хранилище паролей}."_s);
-        row("saved-token card", &W::savedTokenProtection,
-            u"Защищён {Связкой ключей macOS|хранилищем паролей}. Повторно вводить не нужно."_s);
-        row("token line", &W::tokenAccessNeededLine,
-            u"Токен: нужен доступ к {Связке ключей|хранилищу паролей}"_s);
-        row("access hint", &W::tokenAccessHint,
-            u"Это не означает, что токен удалён. Запрос {macOS|на разблокировку} откроется только "
-            u"по кнопке ниже. При отказе повторных окон не будет."_s);
-        row("authorising", &W::authorizingToken, u"Ожидание ответа {macOS|хранилища паролей}…"_s);
-        row(
-            "storage error", [](const W& w) { return w.tokenStorageError(-25308); },
-            u"Не удалось открыть защищённый токен в {Связке ключей macOS (код -25308). "
-            u"Разблокируйте Связку ключей|хранилище паролей (код -25308). Разблокируйте хранилище "
-            u"паролей} и разрешите доступ Quorvane."_s);
-        row("workspace introduction", &W::workspaceIntroduction,
-            u"Это отдельная настройка: какие папки {Mac доступны через кабинет. Работает от "
-            u"текущего пользователя macOS|этого компьютера доступны через кабинет. Работает от "
-            u"текущего пользователя}; пароль учётной записи для выбора папки не нужен."_s);
-        row("workspace advice", &W::workspaceSaveAdvice,
-            u"Включите агент перед сохранением. После сохранения фоновая служба проверит чтение, "
-            u"а при разрешённой записи — создаст и удалит временный проверочный файл. {Подтвердите "
-            u"запрос macOS сейчас, затем|Затем} проверьте доступ в кабинете перед приглашением "
-            u"участников."_s);
-        row("saved folders", &W::savedFoldersTitle, u"Сохранено на этом {Mac|компьютере}"_s);
-        row("save refused", &W::saveRefusedWhileOff,
-            u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу "
-            u"{запросила разрешения macOS при сохранении папки|проверила доступ к папке при "
-            u"сохранении}."_s);
-        row("folder saved", &W::folderSaved,
-            u"Папка сохранена. При включённом агенте служба проверит доступ{: подтвердите запрос "
-            u"macOS, если он появится|}. Если агент выключен — включите его сейчас. Перед "
-            u"приглашением участников откройте папку в кабинете."_s);
-        row("access denied", &W::workspaceAccessDenied,
-            u"Нет доступа к папке в выбранном режиме. Проверьте права {папки и разрешения Quorvane "
-            u"в настройках macOS|на папку}."_s);
-        row("unknown state", &W::unknownUnitState,
-            u"{macOS вернула|systemd вернул} неизвестное состояние фоновой службы"_s);
-        row(
-            "no manager", [](const W& w) { return w.noServiceManager(u"gone"_s); },
-            u"{macOS вернула неизвестное состояние фоновой службы|Нет связи с systemd "
-            u"пользователя: gone}"_s);
-        row(
-            "unit file", [](const W& w) { return w.unitFileNotWritten(u"/u"_s, u"why"_s); },
-            u"{macOS не смогла обновить расположение Quorvane. Переместите приложение в "
-            u"«Программы» и откройте снова.|Не удалось записать службу агента /u: why}"_s);
-        row(
-            "refused", [](const W& w) { return w.changeRefused(u"no"_s); },
-            u"{macOS не разрешила изменить фоновый запуск. Проверьте системные настройки.|systemd "
-            u"не разрешил изменить фоновый запуск: no}"_s);
-        row("start time-out", &W::startTimedOut,
-            u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, "
-            u"{откройте Quorvane из папки «Программы» и проверьте разрешение фоновой работы в "
-            u"настройках macOS.|посмотрите журнал службы: journalctl --user -u "
-            u"ru.quorvane.agent.service}"_s);
-        row("blocked detail", &W::blockedServiceDetail,
-            u"{Разрешите Quorvane в разделе «Объекты входа» системных настроек|Фоновый запуск "
-            u"Quorvane запрещён: служба замаскирована в systemd}"_s);
-        row("blocked button", &W::blockedServiceButton,
-            u"{Открыть системные настройки|Разрешить фоновый запуск}"_s);
-        row("update note", &W::updateNote,
-            u"В beta обновление вручную: завершите Quorvane и {замените приложение новой "
-            u"версией|установите новый пакет}. Настройки сохранятся."_s);
+        const std::pair<Sentence, QString> rows[] = {
+            {&W::headerSubtitle, u"Агент для {macOS|Linux}"_s},
+            {&W::headerBadge, u"{macOS 13+|Linux · systemd}"_s},
+            {&W::workspaceUserPrefix, u"Пользователь{ macOS|}: "_s},
+            {&W::tokenStored, u"Токен сохранён в {Связке ключей macOS|хранилище паролей}."_s},
+            {&W::savedTokenProtection,
+             u"Защищён {Связкой ключей macOS|хранилищем паролей}. Повторно вводить не нужно."_s},
+            {&W::tokenAccessNeededLine,
+             u"Токен: нужен доступ к {Связке ключей|хранилищу паролей}"_s},
+            {&W::tokenAccessHint,
+             u"Это не означает, что токен удалён. Запрос {macOS|на разблокировку} откроется только "
+             u"по кнопке ниже. При отказе повторных окон не будет."_s},
+            {&W::authorizingToken, u"Ожидание ответа {macOS|хранилища паролей}…"_s},
+            {[](const W& w) { return w.tokenStorageError(-25308); },
+             u"Не удалось открыть защищённый токен в {Связке ключей macOS (код -25308). "
+             u"Разблокируйте Связку ключей|хранилище паролей (код -25308). Разблокируйте хранилище "
+             u"паролей} и разрешите доступ Quorvane."_s},
+            {&W::workspaceIntroduction,
+             u"Это отдельная настройка: какие папки {Mac доступны через кабинет. Работает от "
+             u"текущего пользователя macOS|этого компьютера доступны через кабинет. Работает от "
+             u"текущего пользователя}; пароль учётной записи для выбора папки не нужен."_s},
+            {&W::workspaceSaveAdvice,
+             u"Включите агент перед сохранением. После сохранения фоновая служба проверит чтение, "
+             u"а при разрешённой записи — создаст и удалит временный проверочный файл. "
+             u"{Подтвердите "
+             u"запрос macOS сейчас, затем|Затем} проверьте доступ в кабинете перед приглашением "
+             u"участников."_s},
+            {&W::savedFoldersTitle, u"Сохранено на этом {Mac|компьютере}"_s},
+            {&W::saveRefusedWhileOff,
+             u"Сначала включите агент и дождитесь подключения. Это нужно, чтобы служба сразу "
+             u"{запросила разрешения macOS при сохранении папки|проверила доступ к папке при "
+             u"сохранении}."_s},
+            {&W::folderSaved,
+             u"Папка сохранена. При включённом агенте служба проверит доступ{: подтвердите запрос "
+             u"macOS, если он появится|}. Если агент выключен — включите его сейчас. Перед "
+             u"приглашением участников откройте папку в кабинете."_s},
+            {&W::workspaceAccessDenied,
+             u"Нет доступа к папке в выбранном режиме. Проверьте права {папки и разрешения "
+             u"Quorvane "
+             u"в настройках macOS|на папку}."_s},
+            {&W::unknownUnitState,
+             u"{macOS вернула|systemd вернул} неизвестное состояние фоновой службы"_s},
+            {[](const W& w) { return w.noServiceManager(u"gone"_s); },
+             u"{macOS вернула неизвестное состояние фоновой службы|Нет связи с systemd "
+             u"пользователя: gone}"_s},
+            {[](const W& w) { return w.unitFileNotWritten(u"/u"_s, u"why"_s); },
+             u"{macOS не смогла обновить расположение Quorvane. Переместите приложение в "
+             u"«Программы» и откройте снова.|Не удалось записать службу агента /u: why}"_s},
+            {[](const W& w) { return w.changeRefused(u"no"_s); },
+             u"{macOS не разрешила изменить фоновый запуск. Проверьте системные настройки.|systemd "
+             u"не разрешил изменить фоновый запуск: no}"_s},
+            {&W::startTimedOut,
+             u"Служба не запустилась. Выключите и включите агент. Если ошибка повторится, "
+             u"{откройте Quorvane из папки «Программы» и проверьте разрешение фоновой работы в "
+             u"настройках macOS.|посмотрите журнал службы: journalctl --user -u "
+             u"ru.quorvane.agent.service}"_s},
+            {&W::blockedServiceDetail,
+             u"{Разрешите Quorvane в разделе «Объекты входа» системных настроек|Фоновый запуск "
+             u"Quorvane запрещён: служба замаскирована в systemd}"_s},
+            {&W::blockedServiceButton, u"{Открыть системные настройки|Разрешить фоновый запуск}"_s},
+            {&W::updateNote,
+             u"В beta обновление вручную: завершите Quorvane и {замените приложение новой "
+             u"версией|установите новый пакет}. Настройки сохранятся."_s},
+        };
+        for (const auto& [sentence, both] : rows) {
+            QTest::newRow(qPrintable(wording(both, false).left(30))) << sentence << both;
+        }
     }
 
     void bothWordings() {
@@ -128,18 +126,15 @@ private Q_SLOTS:
             QTest::addRow("unsafe file %d", int(found))
                 << AgentConfigurationError::unsafeConfigurationFile(found).message() << expected;
         };
-        unsafe(UnsafeFile::symbolicLink,
-               u"Файл конфигурации не должен быть символической ссылкой."_s);
+        const QString file = u"Файл конфигурации "_s, instead = u"Вместо файла конфигурации "_s;
+        unsafe(UnsafeFile::symbolicLink, file + u"не должен быть символической ссылкой."_s);
         unsafe(UnsafeFile::danglingLink,
-               u"Файл конфигурации — символическая ссылка на несуществующий файл. Удалите её."_s);
-        unsafe(UnsafeFile::folder,
-               u"Вместо файла конфигурации находится папка. Переименуйте или удалите её."_s);
-        unsafe(UnsafeFile::fifo,
-               u"Вместо файла конфигурации находится именованный канал (FIFO). Удалите его."_s);
-        unsafe(UnsafeFile::socket, u"Вместо файла конфигурации находится сокет. Удалите его."_s);
-        unsafe(UnsafeFile::device,
-               u"Вместо файла конфигурации находится файл устройства. Удалите его."_s);
-        unsafe(UnsafeFile::otherFile, u"Файл конфигурации должен быть обычным файлом."_s);
+               file + u"— символическая ссылка на несуществующий файл. Удалите её."_s);
+        unsafe(UnsafeFile::folder, instead + u"находится папка. Переименуйте или удалите её."_s);
+        unsafe(UnsafeFile::fifo, instead + u"находится именованный канал (FIFO). Удалите его."_s);
+        unsafe(UnsafeFile::socket, instead + u"находится сокет. Удалите его."_s);
+        unsafe(UnsafeFile::device, instead + u"находится файл устройства. Удалите его."_s);
+        unsafe(UnsafeFile::otherFile, file + u"должен быть обычным файлом."_s);
         QTest::newRow("malformed")
             << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
             << u"Некорректная конфигурация: деталь"_s;
