@@ -399,13 +399,15 @@ private Q_SLOTS:
                     const QByteArray path = QFile::encodeName(directory_ + u"/"_s + name);
                     const int file =
                         leftovers.contains(name) ? -1 : ::open(path, O_RDONLY | O_CLOEXEC);
-                    struct stat opened {
-                    }, named{};
-                    lockedSeen += file >= 0 && ::flock(file, LOCK_EX | LOCK_NB) != 0;
-                    // Unlocked with content, and still not renamed: written without the lock.
-                    QVERIFY(file < 0 || ::flock(file, LOCK_EX | LOCK_NB) != 0 ||
-                            ::fstat(file, &opened) != 0 || opened.st_size == 0 ||
-                            ::stat(path, &named) != 0 || named.st_ino != opened.st_ino);
+                    if (file >= 0 && ::flock(file, LOCK_EX | LOCK_NB) != 0) {
+                        ++lockedSeen;
+                    } else if (file >= 0) {
+                        // Unlocked with content and not yet renamed: written without the lock.
+                        struct stat opened {};
+                        struct stat named {};
+                        QVERIFY(::fstat(file, &opened) != 0 || opened.st_size == 0 ||
+                                ::stat(path, &named) != 0 || named.st_ino != opened.st_ino);
+                    }
                     ::close(file);
                 }
             } while (!killTime.hasExpired());
