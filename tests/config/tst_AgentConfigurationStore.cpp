@@ -308,7 +308,7 @@ private Q_SLOTS:
         writeFile(fileURL_, "token=" + token('H') + "\n# by hand\n workspace." + idB.toUtf8() +
                                 " = /srv/b/ \n");
         tokens_->token.reset();
-        store().upsertWorkspace(u"workspace."_s + idA, a, false);
+        store().upsertWorkspace(u"workspace."_s + idA, a + u"/."_s, false);
         QCOMPARE(tokens_->token, QString::fromUtf8(token('H')));
         QCOMPARE(readFile(fileURL_), rootsText({{idA, a, false}, {idB, u"/srv/b"_s, false}}));
         store().upsertWorkspace(idA, a, true);
