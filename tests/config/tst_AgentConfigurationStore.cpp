@@ -118,9 +118,9 @@ private Q_SLOTS:
     // Where panel and agent meet; unset or relative base folders give the XDG defaults.
     void locations_data() {
         QTest::addColumn<QByteArray>("base");   // of all three variables; empty: unset
-        QTest::addColumn<QString>("expected");  // C/ and S/: the default config and state folders
+        QTest::addColumn<QString>("expected");  // {C}, {S}: the default config and state folders
         const QString defaults =
-            u"C/quorvane-agent.conf S/agent-health.json S/logs/agent.log S/agent-gui.sock"_s;
+            u"{C}/quorvane-agent.conf {S}/agent-health.json {S}/logs/agent.log {S}/agent-gui.sock"_s;
         QTest::newRow("unset") << QByteArray() << defaults;
         QTest::newRow("relative") << QByteArray("b") << defaults;
         QTest::newRow("absolute")
@@ -138,8 +138,8 @@ private Q_SLOTS:
         const QStringList found{AgentConfigurationStore::defaultURL(),
                                 AgentContract::healthFilePath(), AgentContract::logFilePath(),
                                 AgentContract::guiSocketPath()};
-        QCOMPARE(found.join(u' '), expected.replace(u"C/"_s, home_ + u"/.config/quorvane/"_s)
-                                       .replace(u"S/"_s, home_ + u"/.local/state/quorvane/"_s));
+        QCOMPARE(found.join(u' '), expected.replace(u"{C}"_s, home_ + u"/.config/quorvane"_s)
+                                       .replace(u"{S}"_s, home_ + u"/.local/state/quorvane"_s));
     }
 
     // The first save makes the folders it creates and its own folder private, and the file
