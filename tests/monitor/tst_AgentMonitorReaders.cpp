@@ -16,9 +16,14 @@ Q_DECLARE_METATYPE(OptionalSnapshot)
 
 namespace {
 
+// JSON written with ' for ".
+QByteArray json(QByteArray text) {
+    return text.replace('\'', '"');
+}
+
 // A health file with a valid version and time besides the members given.
 QByteArray health(const char* members) {
-    return QByteArray("{\"version\":\"1\",\"updated_at\":\"t\",") + members + '}';
+    return json("{'version':'1','updated_at':'t'," + QByteArray(members) + '}');
 }
 
 OptionalSnapshot snapshot(const char* status, std::optional<QString> message = std::nullopt) {
@@ -66,7 +71,7 @@ private Q_SLOTS:
         } else if (entry == u"fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         } else if (entry == u"link") {
-            QVERIFY(QFile::link(write(health("\"status\":\"running\"") + "\nline\n"), path));
+            QVERIFY(QFile::link(write(health("'status':'running'")), path));
         }
         QCOMPARE(AgentHealthReader(path).readSnapshot(), std::nullopt);
         QCOMPARE(AgentLogReader(path).readRecentLines(300), QStringList());
@@ -75,26 +80,26 @@ private Q_SLOTS:
     void healthFile_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<OptionalSnapshot>("expected");
-        QTest::newRow("all four") << health("\"status\":\"error\",\"message\":\"Нет\"")
+        QTest::newRow("all four") << health("'status':'error','message':'Нет'")
                                   << snapshot("error", u"Нет"_s);
-        QTest::newRow("no message") << health("\"status\":\"running\"") << snapshot("running");
+        QTest::newRow("no message") << health("'status':'running'") << snapshot("running");
         QTest::newRow("null message")
-            << health("\"status\":\"running\",\"message\":null") << snapshot("running");
+            << health("'status':'running','message':null") << snapshot("running");
         QTest::newRow("empty message")
-            << health("\"status\":\"error\",\"message\":\"\"") << snapshot("error", QString());
+            << health("'status':'error','message':''") << snapshot("error", QString());
         QTest::newRow("odd status, extra members")
-            << health("\"status\":\"Odd\",\"pid\":4,\"x\":[1]") << snapshot("Odd");
+            << health("'status':'Odd','pid':4,'x':[1]") << snapshot("Odd");
         QTest::newRow("number message")
-            << health("\"status\":\"error\",\"message\":5") << OptionalSnapshot();
-        QTest::newRow("null status") << health("\"status\":null") << OptionalSnapshot();
+            << health("'status':'error','message':5") << OptionalSnapshot();
+        QTest::newRow("null status") << health("'status':null") << OptionalSnapshot();
         QTest::newRow("no updated_at")
-            << QByteArray("{\"version\":\"1\",\"status\":\"running\"}") << OptionalSnapshot();
+            << json("{'version':'1','status':'running'}") << OptionalSnapshot();
         QTest::newRow("number version")
-            << QByteArray("{\"version\":1,\"status\":\"running\",\"updated_at\":\"t\"}")
-            << OptionalSnapshot();
-        QTest::newRow("half-written") << health("\"status\":\"ru").chopped(1) << OptionalSnapshot();
-        QTest::newRow("an array") << "[" + health("\"status\":\"running\"") + "]"
-                                  << OptionalSnapshot();
+            << json("{'version':1,'status':'running','updated_at':'t'}") << OptionalSnapshot();
+        QTest::newRow("half-written") << health("'status':'ru").chopped(1) << OptionalSnapshot();
+        const QByteArray padded = health("'status':'running'").leftJustified(1 << 20, ' ');
+        QTest::newRow("1 MiB") << padded << snapshot("running");
+        QTest::newRow("a byte more") << padded + ' ' << OptionalSnapshot();
     }
 
     void healthFile() {
@@ -122,6 +127,19 @@ private Q_SLOTS:
             << QByteArray("ok\n\xE9t\xE9\nok\n") << 300 << QByteArray("ok\n\uFFFDt\uFFFD\nok");
         QTest::newRow("an append stopped inside a character")
             << QByteArray("первая\nвтор\xD0") << 300 << QByteArray("первая\nвтор");
+        // Only lines that begin inside the last windowSize bytes count, whatever byte the window
+        // begins on: the first piece ends just before it, the second (a cut line's rest) opens it.
+        const std::pair<QByteArray, QByteArray> cuts[] = {
+            {"a\n", ""},           {"a\nb", "c\n"},
+            {"a\n\xD0", "\xB1\n"}, {"a\r", "\n"},       // line, character
+            {"a\xE2\x80", "\xA8"}, {"a\xC2", "\x85"}};  // between CR and LF, inside U+2028, NEL
+        for (const auto& [before, cutLine] : cuts) {
+            const QByteArray window =
+                numberedLines(1, 30'000).first(AgentLogReader::windowSize - cutLine.size() - 1) +
+                '\n';
+            QTest::addRow("large log, cut after %s", before.toPercentEncoding().constData())
+                << numberedLines(1, 100) + before + cutLine + window << 1'000'000 << window;
+        }
     }
 
     void recentLines() {
@@ -130,29 +148,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, expected);
         QCOMPARE(AgentLogReader(write(content)).readRecentLines(limit),
                  QString::fromUtf8(expected).split(u'\n', Qt::SkipEmptyParts));
-    }
-
-    // Only lines that begin inside the last windowSize bytes count, whatever byte the window
-    // begins on: `before` ends just before it, `cutLine` (the cut line's rest) opens it.
-    void largeLog_data() {
-        QTest::addColumn<QByteArray>("before");
-        QTest::addColumn<QByteArray>("cutLine");
-        QTest::newRow("on a line start") << QByteArray("a\n") << QByteArray();
-        QTest::newRow("inside a line") << QByteArray("a\nb") << QByteArray("c\n");
-        QTest::newRow("inside a character") << QByteArray("a\n\xD0") << QByteArray("\xB1\n");
-        QTest::newRow("between CR and LF") << QByteArray("a\r") << QByteArray("\n");
-        QTest::newRow("inside U+2028") << QByteArray("a\xE2\x80") << QByteArray("\xA8");
-        QTest::newRow("inside NEL") << QByteArray("a\xC2") << QByteArray("\x85");
-    }
-
-    void largeLog() {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, cutLine);
-        const QByteArray body =
-            numberedLines(1, 30'000).first(AgentLogReader::windowSize - cutLine.size() - 1) + '\n';
-        const AgentLogReader reader(write(numberedLines(1, 100) + before + cutLine + body));
-        QCOMPARE(reader.readRecentLines(1'000'000),
-                 QString::fromUtf8(body).split(u'\n', Qt::SkipEmptyParts));
     }
 };
 
