@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # The token store, the panel's token-output mode, the authorising read and (gnome-keyring) the
-# bundled agent's wait for the unlock against the session's Secret Service provider
-# ($QUORVANE_SECRET_PROVIDER): one table of cases for every provider. Runs
-# inside `scripts/private-session.sh --display --provider NAME`. While an operation that may not
-# prompt runs, the bus is watched for an Unlock or a Prompt and the screen for a new window. Waits
-# are long for a loaded machine; they end as soon as their condition holds.
+# agent's wait for the unlock: one table of cases for every Secret Service provider, run inside
+# `scripts/private-session.sh --display --provider NAME`. While an operation that may not prompt
+# runs, the bus is watched for an Unlock or a Prompt and the screen for a new window. Waits are
+# long for a loaded machine; they end as soon as their condition holds.
 set -uo pipefail
 
 probe=${QUORVANE_PREFIX:?}/tests/keychain-probe
