@@ -138,8 +138,8 @@ check "stored by secret-tool, token mode" "tok-secret-tool| exit 0" "$(token_mod
 # Added by the panel, then replaced; the bytes stay exactly as given.
 secret-tool clear "${attributes[@]}"
 for token in tok-panel "" "токен-🔑" $' tok en\t' tok-replaced; do
-  check "saved, read, token mode: '$token'" "saved|token $token|$token| exit 0" \
-    "$("$probe" save "$token")|$("$probe" read)|$(token_mode)"
+  check "saved and read: '$token'" "saved|token $token" "$("$probe" save "$token")|$("$probe" read)"
+  [[ $provider != gnome-keyring ]] || check "saved, token mode: '$token'" "$token| exit 0" "$(token_mode)"
 done
 check "replaced, secret-tool, one item" "tok-replaced|1" "$(secret-tool lookup "${attributes[@]}")|$(
   secret-tool search --all "${attributes[@]}" 2>&1 | grep -c '^\[/')"
