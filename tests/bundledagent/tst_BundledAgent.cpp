@@ -1,6 +1,6 @@
-// The bundled agent as a process of its own, with its folders in a temporary home and a
-// stand-in panel answering its token request: what it reports at start-up, the panels it keeps
-// connected, and how it stops; and the panel executable's token-output mode it relies on.
+// The bundled agent as a process of its own, its folders in a temporary home, a stand-in panel
+// answering its token request: what it reports at start-up, the panels it keeps, how it stops.
+// (Its wait for a locked keyring, with the real panel, is in tests/keychain/provider-cases.sh.)
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,28 +14,21 @@
 #include <QTest>
 #include <csignal>
 #include <cstring>
-#include <thread>
 
-#include "SessionKeyring.h"
 #include "app/QuorvaneApp.h"
 #include "config/AgentContract.h"
-#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
-#include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
-using namespace quorvane::testing;
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const QByteArray token = "qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdE";
 const QByteArray printsToken = "printf '%s' '" + token + "'";
-const QString starting = AgentContract::statusStarting;
-const QString running = AgentContract::statusRunning;
-const QString failed = AgentContract::statusError;
-const QString unconfigured = AgentContract::statusNeedsConfiguration;
+const QString starting = AgentContract::statusStarting, running = AgentContract::statusRunning,
+              failed = AgentContract::statusError;
 
 QByteArray workspace(const QString& folder) {
     return "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12=" + QFile::encodeName(folder) + '\n';
@@ -49,16 +42,9 @@ int connectedTo(const QString& path) {
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval limit{5, 0};  // for the reads below
     ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(descriptor);
-        return -1;
-    }
-    return descriptor;
-}
-
-bool closedByAgent(int connection) {
-    char byte = 0;
-    return ::recv(connection, &byte, 1, 0) == 0;
+    return ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+               ? descriptor
+               : -1;
 }
 
 QStringList descriptors(qint64 pid) {
@@ -66,46 +52,30 @@ QStringList descriptors(qint64 pid) {
         .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
 }
 
-// User and system time the process has used, in clock ticks.
+// User and system time the agent (its name holds no space) has used, in clock ticks.
 qint64 cpuTicks(qint64 pid) {
     QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : "";
-    // The fields after the command name, which is in parentheses and may hold spaces.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : 0;
+    const QList<QByteArray> fields =
+        stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+    return fields.size() > 14 ? fields.at(13).toLongLong() + fields.at(14).toLongLong() : 0;
 }
 
-struct TokenOutput {
-    int exitCode = -1;
-    QByteArray output;
-    QByteArray errors;
-    qint64 milliseconds = 0;
-};
+std::optional<AgentHealthSnapshot> health() {
+    return AgentHealthReader(AgentContract::healthFilePath()).readSnapshot();
+}
 
-// The panel executable in token-output mode, without a display, as the agent's service runs it.
-TokenOutput tokenOutput(const QString& busAddress, const QString& outputFile) {
-    QProcess panel;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(u"DISPLAY"_s);
-    environment.remove(u"WAYLAND_DISPLAY"_s);
-    if (!busAddress.isEmpty()) {
-        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress);
-    }
-    panel.setProcessEnvironment(environment);
-    if (!outputFile.isEmpty()) {
-        panel.setStandardOutputFile(outputFile);
-    }
-    QElapsedTimer clock;
-    clock.start();
-    panel.start(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s,
-                {u"--read-agent-token"_s});
-    if (!panel.waitForFinished(10000)) {
-        panel.kill();
-        panel.waitForFinished();
-        return {};
-    }
-    return {panel.exitStatus() == QProcess::NormalExit ? panel.exitCode() : -1,
-            panel.readAllStandardOutput(), panel.readAllStandardError(), clock.elapsed()};
+// The status the agent settles on after "starting".
+QString settledStatus() {
+    std::optional<AgentHealthSnapshot> snapshot;
+    const bool settled = QTest::qWaitFor(
+        [&] { return (snapshot = health()) && snapshot->status != starting; }, 15000);
+    return settled ? snapshot->status : u"(still starting)"_s;
+}
+
+void configure(const QByteArray& text) {
+    QDir().mkpath(AgentContract::configurationDirectory());
+    QFile file(AgentContract::configurationFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
 }
 
 }  // namespace
@@ -113,52 +83,30 @@ TokenOutput tokenOutput(const QString& busAddress, const QString& outputFile) {
 class TestBundledAgent : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> home_;
     QProcess agent_;
-
-    std::optional<AgentHealthSnapshot> health() const {
-        return AgentHealthReader(AgentContract::healthFilePath()).readSnapshot();
-    }
 
     QString folder() const {
         QDir(home_->path()).mkdir(u"Проекты"_s);
         return home_->filePath(u"Проекты"_s);
     }
 
-    void configure(const QByteArray& text) const {
-        QDir().mkpath(AgentContract::configurationDirectory());
-        QFile file(AgentContract::configurationFilePath());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-    }
-
-    // `panel` answers the agent's token request; null: the real panel beside the agent.
+    // `panel` is the stand-in panel's answer to the token request; "missing": it cannot run.
     void startAgent(const QByteArray& panel) {
+        QFile script(home_->filePath(u"panel"_s));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n[ $# -eq 1 ] && [ \"$1\" = --read-agent-token ] || exit 2\n" +
+                     panel + '\n');
+        script.setPermissions(panel == "missing" ? QFile::ReadOwner
+                                                 : QFile::ReadOwner | QFile::ExeOwner);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"HOME"_s, home_->path());
-        environment.remove(u"QUORVANE_PANEL"_s);
-        if (!panel.isNull()) {
-            QFile script(home_->filePath(u"panel"_s));
-            QVERIFY(script.open(QIODevice::WriteOnly));
-            script.write("#!/bin/sh\n[ $# -eq 1 ] && [ \"$1\" = --read-agent-token ] || exit 2\n" +
-                         panel + '\n');
-            script.setPermissions(panel == "missing" ? QFile::ReadOwner
-                                                     : QFile::ReadOwner | QFile::ExeOwner);
-            environment.insert(u"QUORVANE_PANEL"_s, script.fileName());
-        }
+        environment.insert(u"QUORVANE_PANEL"_s, script.fileName());
         agent_.setProcessEnvironment(environment);
         agent_.setProcessChannelMode(QProcess::ForwardedChannels);
         agent_.start(
             qEnvironmentVariable("QUORVANE_PREFIX") + u'/' + AgentContract::bundledAgentPath, {});
         QVERIFY2(agent_.waitForStarted(), qPrintable(agent_.errorString()));
-    }
-
-    // The status the agent settles on after "starting".
-    QString settledStatus() const {
-        std::optional<AgentHealthSnapshot> snapshot;
-        const bool settled = QTest::qWaitFor(
-            [&] { return (snapshot = health()) && snapshot->status != starting; }, 15000);
-        return settled ? snapshot->status : u"(still starting)"_s;
     }
 
     void stopAgent(int signal, int withinMs = 10000) {
@@ -186,149 +134,90 @@ private Q_SLOTS:
         agent_.waitForFinished();
     }
 
-    void reportsItsStartUpOutcome_data() {
+    // What the agent reports at start-up, also with a FIFO at one of its paths, and that it
+    // outlives SIGTERM by no more than its deadline, even while it waits for the token.
+    void startsAndStops_data() {
         QTest::addColumn<QByteArray>("panel");
         QTest::addColumn<QByteArray>("configuration");  // null: no file
+        QTest::addColumn<int>("fifoAt");                // configuration, health, log, socket
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("message");  // its start
         const QByteArray tmp = workspace(u"/tmp"_s);
-        QTest::newRow("no token") << QByteArray("exit 0") << tmp << unconfigured
+        const QString unconfigured = AgentContract::statusNeedsConfiguration;
+        QTest::newRow("no token") << QByteArray("exit 0") << tmp << -1 << unconfigured
                                   << u"Добавьте токен устройства"_s;
         QTest::newRow("no configuration file")
-            << printsToken << QByteArray() << unconfigured << u"Добавьте папку Workspace"_s;
-        QTest::newRow("configuration without folders")
-            << printsToken << QByteArray("# Quorvane Agent\n") << unconfigured
-            << u"Добавьте папку Workspace"_s;
+            << printsToken << QByteArray() << -1 << unconfigured << u"Добавьте папку Workspace"_s;
         QTest::newRow("token line left in the file")
-            << QByteArray("exit 0") << "token=" + token + "\n" + tmp << running << QString();
+            << QByteArray("exit 0") << "token=" + token + "\n" + tmp << -1 << running << QString();
         QTest::newRow("secret store locked")
-            << QByteArray("exit 1") << tmp << failed << u"Не удалось прочитать токен"_s;
+            << QByteArray("exit 1") << tmp << -1 << failed << u"Не удалось прочитать токен"_s;
         QTest::newRow("broken configuration")
-            << printsToken << QByteArray("token\n") << failed
+            << printsToken << QByteArray("token\n") << -1 << failed
             << u"Не удалось прочитать конфигурацию: Некорректная конфигурация"_s;
-        QTest::newRow("missing folder") << printsToken << workspace(u"/nonexistent"_s) << failed
-                                        << u"Нет доступа к папке Workspace: /nonexistent"_s;
-        QTest::newRow("panel that cannot run")
-            << QByteArray("missing") << tmp << failed << u"Не удалось запустить панель Quorvane"_s;
+        QTest::newRow("missing folder")
+            << printsToken << workspace(u"/nonexistent"_s) << -1 << failed
+            << u"Нет доступа к папке Workspace: /nonexistent"_s;
+        QTest::newRow("panel that cannot run") << QByteArray("missing") << tmp << -1 << failed
+                                               << u"Не удалось запустить панель Quorvane"_s;
+        QTest::newRow("FIFO as configuration")
+            << printsToken << QByteArray() << 0 << failed << u"Не удалось прочитать конфигурацию"_s;
+        QTest::newRow("FIFO as health file") << printsToken << tmp << 1 << running << QString();
+        QTest::newRow("FIFO as log") << printsToken << tmp << 2 << running << QString();
+        QTest::newRow("FIFO as GUI socket")
+            << printsToken << tmp << 3 << failed << u"Не удалось открыть сокет панели"_s;
+        QTest::newRow("token request never answered")
+            << QByteArray("exec sleep 60") << tmp << -1 << starting << QString();
     }
 
-    void reportsItsStartUpOutcome() {
+    void startsAndStops() {
         QFETCH(QByteArray, panel);
         QFETCH(QByteArray, configuration);
+        QFETCH(int, fifoAt);
         QFETCH(QString, status);
         QFETCH(QString, message);
         if (!configuration.isNull()) {
             configure(configuration);
         }
+        if (fifoAt >= 0) {  // the locations follow the XDG variables init() sets
+            const QString path =
+                QList{AgentContract::configurationFilePath(), AgentContract::healthFilePath(),
+                      AgentContract::logFilePath(), AgentContract::guiSocketPath()}
+                    .at(fifoAt);
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
         startAgent(panel);
-        QCOMPARE(settledStatus(), status);
+        if (status == starting) {
+            QTRY_COMPARE(health().value_or(AgentHealthSnapshot{}).status, starting);
+        } else {
+            QCOMPARE(settledStatus(), status);
+        }
         QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
         QCOMPARE(health()->message.has_value(), !message.isEmpty());
+        stopAgent(SIGTERM, 1500);
     }
 
-    void requestsTokenOutput_data() {
-        QTest::addColumn<QByteArrayList>("arguments");
-        QTest::addColumn<bool>("tokenOutput");
-        const QByteArray flag("--read-agent-token");
-        QTest::newRow("the flag alone") << QByteArrayList{"quorvane", flag} << true;
-        QTest::newRow("no argument") << QByteArrayList{"quorvane"} << false;
-        QTest::newRow("argument after the flag") << QByteArrayList{"quorvane", flag, "x"} << false;
-        QTest::newRow("argument before the flag") << QByteArrayList{"quorvane", "x", flag} << false;
-        QTest::newRow("upper case") << QByteArrayList{"quorvane", flag.toUpper()} << false;
-        QTest::newRow("with a value") << QByteArrayList{"quorvane", flag + "=1"} << false;
-        QTest::newRow("prefix only") << QByteArrayList{"quorvane", flag.chopped(6)} << false;
-    }
-
+    // The agent's service starts the panel with the flag alone; anything else is the panel.
     void requestsTokenOutput() {
-        QFETCH(QByteArrayList, arguments);
-        QFETCH(bool, tokenOutput);
-        std::vector<const char*> argv;
-        for (const QByteArray& argument : arguments) {
-            argv.push_back(argument.constData());
-        }
-        argv.push_back(nullptr);
-        QCOMPARE(QuorvaneApp::requestsTokenOutput(int(arguments.size()), argv.data()), tokenOutput);
-    }
-
-    // A pipe takes 64 KiB at once; the rest must follow, not be dropped.
-    void writesTokensLargerThanThePipe() {
-        FakeTokenStore store;
-        store.token = QString(1 << 20, u'x');
-        int ends[2];
-        QCOMPARE(::pipe(ends), 0);
-        QByteArray output;
-        std::thread reader([&output, readEnd = ends[0]] {
-            char buffer[65536];
-            for (ssize_t count; (count = ::read(readEnd, buffer, sizeof buffer)) > 0;) {
-                output.append(buffer, count);
+        for (const QByteArray row :
+             {"1 --read-agent-token", "0", "0 --read-agent-token x", "0 x --read-agent-token",
+              "0 --READ-AGENT-TOKEN", "0 --read-agent-token=1", "0 --read-agent"}) {
+            const QByteArrayList arguments = row.split(' ');
+            std::vector<const char*> argv{"quorvane"};
+            for (const QByteArray& argument : arguments.mid(1)) {
+                argv.push_back(argument.constData());
             }
-        });
-        QCOMPARE(QuorvaneApp::writeStoredToken(store, ends[1]), 0);
-        ::close(ends[1]);
-        reader.join();
-        ::close(ends[0]);
-        QCOMPARE(output, store.token->toLatin1());
-    }
-
-    // The stored bytes, or nothing, on standard output; never a word on standard error; when
-    // the secret store cannot answer, a quick failure.
-    void tokenOutputMode_data() {
-        QTest::addColumn<QByteArray>("stored");  // null: no token
-        QTest::addColumn<QString>("situation");
-        QTest::addColumn<int>("exitCode");
-        const QByteArray stored("qv1.token_01 токен \n");
-        QTest::newRow("token") << stored << QString() << 0;
-        QTest::newRow("empty token") << QByteArray("") << QString() << 0;
-        QTest::newRow("no token") << QByteArray() << QString() << 0;
-        QTest::newRow("output fails") << stored << u"/dev/full"_s << 1;
-        QTest::newRow("locked collection") << stored << u"locked"_s << 1;
-        QTest::newRow("undecodable token") << QByteArray("\xff\xfe") << u"quick"_s << 1;
-        QTest::newRow("no bus") << stored << u"unix:path=/nonexistent/bus"_s << 1;
-        QTest::newRow("no secret service on the bus") << stored << u"empty bus"_s << 1;
-    }
-
-    void tokenOutputMode() {
-        QFETCH(QByteArray, stored);
-        QFETCH(QString, situation);
-        QFETCH(int, exitCode);
-        SessionKeyring::clearToken();
-        if (!stored.isNull()) {
-            SessionKeyring::storeToken(stored);
+            argv.push_back(nullptr);
+            const bool requested =
+                QuorvaneApp::requestsTokenOutput(int(argv.size() - 1), argv.data());
+            QVERIFY2(requested == (arguments.first() == "1"), row.constData());
         }
-        if (situation == u"locked") {
-            SessionKeyring::lockDefaultCollection();
-        }
-        const EmptyBus emptyBus;
-        const TokenOutput outcome = tokenOutput(situation == u"empty bus" ? emptyBus.address()
-                                                : situation.startsWith(u"unix:") ? situation
-                                                                                 : QString(),
-                                                situation.startsWith(u'/') ? situation : QString());
-        const bool locked = SessionKeyring::isDefaultCollectionLocked();
-        if (locked) {
-            SessionKeyring::unlockDefaultCollection();
-        }
-        QCOMPARE(outcome.exitCode, exitCode);
-        QCOMPARE(outcome.output, exitCode == 0 ? stored : QByteArray());
-        QCOMPARE(outcome.errors, QByteArray());
-        QCOMPARE(locked, situation == u"locked");
-        QVERIFY(situation.isEmpty() || situation.startsWith(u'/') || outcome.milliseconds < 1000);
     }
 
-    // A login session starts the agent before the user unlocks the keyring; the real panel
-    // beside it reads the token once the keyring is unlocked.
-    void carriesOnOnceTheStoreIsUnlocked() {
-        KeychainAgentTokenStore(false).save(QString::fromLatin1(token));
-        testing::SessionKeyring::lockDefaultCollection();
-        configure(workspace(folder()));
-        startAgent({});
-        QCOMPARE(settledStatus(), failed);
-        testing::SessionKeyring::unlockDefaultCollection();
-        QTRY_COMPARE_WITH_TIMEOUT(health()->status, running, 5000);
-        QCOMPARE(agent_.state(), QProcess::Running);
-    }
-
-    // Panels come and go without disturbing the others, and a stale socket file of an agent
-    // that did not stop cleanly is replaced; all of them are let go when the agent stops.
+    // Panels come and go without disturbing the others, also while the agent is out of
+    // descriptors, and a stale socket file of an agent that did not stop cleanly is replaced;
+    // all of them are let go when the agent stops.
     void keepsPanelsConnectedUntilStopped_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
@@ -339,90 +228,23 @@ private Q_SLOTS:
         QFETCH(int, signal);
         const QString socket = AgentContract::guiSocketPath();
         QVERIFY(QDir().mkpath(QFileInfo(socket).path()));
-        {
-            sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-            std::strcpy(address.sun_path, QFile::encodeName(socket).constData());
-            const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            QCOMPARE(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-            ::close(stale);
-        }
+        QCOMPARE(::mknod(QFile::encodeName(socket).constData(), S_IFSOCK | 0600, 0), 0);
         configure(workspace(folder()) +
                   "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
         startAgent(printsToken);
         QCOMPARE(settledStatus(), running);
 
-        int panels[] = {connectedTo(socket), connectedTo(socket), connectedTo(socket)};
-        QVERIFY(panels[0] >= 0 && panels[1] >= 0 && panels[2] >= 0);
-        ::close(panels[0]);
-        const auto lastLogLine = [] {
-            return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300).last();
+        int panels[] = {connectedTo(socket), connectedTo(socket), -1};
+        QVERIFY(panels[0] >= 0 && panels[1] >= 0);
+        ::close(panels[0]);  // its end of stream must count as gone
+        const auto log = [] {
+            return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
         };
-        QTRY_VERIFY(lastLogLine().endsWith(u"Панель отключилась (подключений: 2)"_s));
-        stopAgent(signal);
-        QVERIFY(closedByAgent(panels[1]) && closedByAgent(panels[2]));
-        ::close(panels[1]);
-        ::close(panels[2]);
-        QVERIFY(!QFileInfo::exists(socket));
-        QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+        QTRY_VERIFY(log().last().endsWith(u"Панель отключилась (подключений: 1)"_s));
 
-        // Nothing of the token in the log, nothing written into the folder, nothing for others.
-        const QStringList log = AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
-        QVERIFY(!log.join(u'\n').contains(QString::fromLatin1(token)));
-        QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot));
-        for (const QString& path :
-             {AgentContract::stateDirectory(), AgentContract::runtimeDirectory(),
-              AgentContract::healthFilePath(), AgentContract::logFilePath()}) {
-            QCOMPARE(QFileInfo(path).permissions() & 0x0777,
-                     QFileInfo(path).isDir() ? 0x0700 : 0x0600);
-        }
-    }
-
-    // Whatever stands at one of its paths, and while its start-up waits for the token, the
-    // agent neither hangs nor outlives SIGTERM.
-    void stopsPromptly_data() {
-        QTest::addColumn<int>("fifoAt");  // -1: none
-        QTest::addColumn<QByteArray>("panel");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("FIFO as configuration") << 0 << printsToken << failed;
-        QTest::newRow("FIFO as health file") << 1 << printsToken << running;
-        QTest::newRow("FIFO as log") << 2 << printsToken << running;
-        QTest::newRow("FIFO as GUI socket") << 3 << printsToken << failed;
-        QTest::newRow("token request never answered")
-            << -1 << QByteArray("exec sleep 60") << starting;
-    }
-
-    void stopsPromptly() {
-        QFETCH(int, fifoAt);
-        QFETCH(QByteArray, panel);
-        QFETCH(QString, status);
-        // The locations follow the XDG variables init() sets.
-        const QString paths[] = {AgentContract::configurationFilePath(),
-                                 AgentContract::healthFilePath(), AgentContract::logFilePath(),
-                                 AgentContract::guiSocketPath()};
-        if (fifoAt != 0) {
-            configure(workspace(folder()));
-        }
-        if (fifoAt >= 0) {
-            QVERIFY(QDir().mkpath(QFileInfo(paths[fifoAt]).path()));
-            QCOMPARE(::mkfifo(QFile::encodeName(paths[fifoAt]).constData(), 0600), 0);
-        }
-        startAgent(panel);
-        if (status == starting) {
-            QTRY_COMPARE(health().value_or(AgentHealthSnapshot{}).status, starting);
-        } else {
-            QCOMPARE(settledStatus(), status);
-        }
-        stopAgent(SIGTERM, 1500);
-    }
-
-    // Out of descriptors, the agent neither spins on its listener nor loses the waiting panel.
-    void waitsOutAFullDescriptorTable() {
-        configure(workspace(folder()));
-        startAgent(printsToken);
-        QCOMPARE(settledStatus(), running);
+        // Out of descriptors, the agent neither spins on its listener nor loses a waiting panel.
+        // What it used for a while (the panel's pipes, a closed connection) it closes in its time.
         const qint64 pid = agent_.processId();
-        // What its start-up used (the panel's pipes, files) the agent closes on its own time.
         QStringList open = descriptors(pid);
         for (int attempt = 0; attempt < 20 && (QTest::qWait(250), descriptors(pid) != open);
              ++attempt) {
@@ -436,16 +258,34 @@ private Q_SLOTS:
         QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, nullptr, &original), 0);
         const rlimit full{rlim_t(lowestFree), original.rlim_max};
         QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, &full, nullptr), 0);
-
-        const int panel = connectedTo(AgentContract::guiSocketPath());  // queued by the kernel
-        QVERIFY(panel >= 0);
+        panels[2] = connectedTo(socket);  // queued by the kernel
+        QVERIFY(panels[2] >= 0);
         const qint64 ticksBefore = cpuTicks(pid);
         QTest::qWait(1500);
         QVERIFY2(cpuTicks(pid) - ticksBefore < ::sysconf(_SC_CLK_TCK) / 2, "the agent spins");
         QCOMPARE(descriptors(pid).size(), open.size());
         QCOMPARE(::prlimit(pid_t(pid), RLIMIT_NOFILE, &original, nullptr), 0);
         QTRY_COMPARE(descriptors(pid).size(), open.size() + 1);
-        ::close(panel);
+
+        stopAgent(signal);
+        for (const int panel : {panels[1], panels[2]}) {
+            char byte = 0;
+            QCOMPARE(::recv(panel, &byte, 1, 0), 0);  // closed by the agent
+            ::close(panel);
+        }
+        QVERIFY(!QFileInfo::exists(socket));
+        QCOMPARE(health()->status, QString(AgentContract::statusStopped));
+
+        // Nothing of the token in the log, nothing written into the folder, nothing for others.
+        QVERIFY(!log().join(u'\n').contains(QString::fromLatin1(token)));
+        QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                       QDir::NoDotAndDotDot));
+        for (const QString& path :
+             {AgentContract::stateDirectory(), AgentContract::runtimeDirectory(),
+              AgentContract::healthFilePath(), AgentContract::logFilePath()}) {
+            QCOMPARE(QFileInfo(path).permissions() & 0x0777,
+                     QFileInfo(path).isDir() ? 0x0700 : 0x0600);
+        }
     }
 };
 

@@ -1,5 +1,5 @@
-// One operation of the token store for provider-cases.sh: prints "token TEXT", "none" or
-// "status CODE CAUSE" (CAUSE "confirm" for per-client confirmation, else "-").
+// One operation of the token store for provider-cases.sh: prints "token TEXT", "none", "saved"
+// or "status CODE CAUSE" (CAUSE "confirm" for per-client confirmation, else "-").
 //   keychain-probe read | authorize | store-allows-ui | save TOKEN
 #include <QCoreApplication>
 #include <cstdio>
@@ -8,14 +8,6 @@
 #include "keychain/KeychainAgentTokenStore.h"
 
 using namespace quorvane;
-
-namespace {
-
-void print(const std::optional<QString>& token) {
-    std::printf("%s\n", token ? ("token " + token->toUtf8()).constData() : "none");
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
@@ -28,7 +20,9 @@ int main(int argc, char* argv[]) {
             std::printf("saved\n");
         } else if (operation == u"read" || operation == u"store-allows-ui" ||
                    operation == u"authorize") {
-            print(KeychainAgentTokenStore(operation != u"read").read());
+            const std::optional<QString> token =
+                KeychainAgentTokenStore(operation != u"read").read();
+            std::printf("%s\n", token ? ("token " + token->toUtf8()).constData() : "none");
         } else {
             return 2;
         }

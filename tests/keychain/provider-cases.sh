@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The token store, the token-output mode and the authorising read against the session's Secret
-# Service provider ($QUORVANE_SECRET_PROVIDER): one table of cases for every provider. Runs
-# inside `scripts/private-session.sh --display --provider NAME`. While an operation that may not
-# prompt runs, the bus is watched for an Unlock or a Prompt and the screen for a new window. Waits
-# are long for a loaded machine; they end as soon as their condition holds.
+# The token store, the panel's token-output mode, the authorising read and (gnome-keyring) the
+# agent's wait for the unlock: one table of cases for every Secret Service provider, run inside
+# `scripts/private-session.sh --display --provider NAME`. While an operation that may not prompt
+# runs, the bus is watched for an Unlock or a Prompt and the screen for a new window. Waits are
+# long for a loaded machine; they end as soon as their condition holds.
 set -uo pipefail
 
 probe=${QUORVANE_PREFIX:?}/tests/keychain-probe
@@ -78,7 +78,12 @@ watched() {
   echo "$output | $caused"
 }
 
-token_mode() { local out; out=$("$QUORVANE_PREFIX/bin/quorvane" --read-agent-token); echo "'$out' exit $?"; }
+# The token-output mode as the agent runs it: the exact bytes, without a display, not a word on
+# standard error (it would reach the journal).
+token_mode() {
+  env -u DISPLAY -u WAYLAND_DISPLAY "$QUORVANE_PREFIX/bin/quorvane" --read-agent-token 2>&1
+  echo "| exit $?"
+}
 
 # The authorising read, with the provider's dialog given the text and then the key.
 authorize_answering() { # text, key
@@ -105,10 +110,10 @@ restart_keepassxc() { # ConfirmAccessItem, UnlockBeforeSearch
   wait_for 60 is_open
 }
 
-# The probe's output with the given session bus, then 1 if it ended within the limit.
-within() { # seconds, bus address, probe arguments...
+# The command's output with the given session bus, then 1 if it ended within the limit.
+within() { # seconds, bus address, command...
   local limit=$1 start=${EPOCHREALTIME/./} output
-  output=$(DBUS_SESSION_BUS_ADDRESS=$2 "$probe" "${@:3}" 2>/dev/null)
+  output=$(DBUS_SESSION_BUS_ADDRESS=$2 "${@:3}" 2>/dev/null)
   echo "$output | $(((${EPOCHREALTIME/./} - start) < limit * 1000000 ? 1 : 0))"
 }
 
@@ -124,16 +129,17 @@ if [[ $provider == kwallet ]]; then
 else
   check "no item, read" "none | no prompt, no window" "$(watched "$probe" read)"
 fi
-check "no item, token mode" "'' exit 0" "$(token_mode)"
+check "no item, token mode" "| exit 0" "$(token_mode)"
 
 printf %s tok-secret-tool | secret-tool store --label=test "${attributes[@]}"
 check "stored by secret-tool, read" "token tok-secret-tool | no prompt, no window" "$(watched "$probe" read)"
-check "stored by secret-tool, token mode" "'tok-secret-tool' exit 0" "$(token_mode)"
+check "stored by secret-tool, token mode" "tok-secret-tool| exit 0" "$(token_mode)"
 
 # Added by the panel, then replaced; the bytes stay exactly as given.
 secret-tool clear "${attributes[@]}"
 for token in tok-panel "" "токен-🔑" $' tok en\t' tok-replaced; do
   check "saved and read: '$token'" "saved|token $token" "$("$probe" save "$token")|$("$probe" read)"
+  [[ $provider != gnome-keyring ]] || check "saved, token mode: '$token'" "$token| exit 0" "$(token_mode)"
 done
 check "replaced, secret-tool, one item" "tok-replaced|1" "$(secret-tool lookup "${attributes[@]}")|$(
   secret-tool search --all "${attributes[@]}" 2>&1 | grep -c '^\[/')"
@@ -141,9 +147,17 @@ check "replaced, secret-tool, one item" "tok-replaced|1" "$(secret-tool lookup "
 if [[ $provider == gnome-keyring ]]; then # the others change such bytes on the way
   printf '\xef\xbb\xbftok' | secret-tool store --label=test "${attributes[@]}"
   check "leading byte-order mark kept" "token "$'\uFEFF'"tok" "$("$probe" read)"
+  printf 'tok токен \n' | secret-tool store --label=test "${attributes[@]}"
+  check "trailing line break kept, token mode" $'tok токен \n| exit 0' "$(token_mode)"
+  check "token mode, output fails" "exit 1" "$("$QUORVANE_PREFIX/bin/quorvane" --read-agent-token \
+    2>&1 >/dev/full; echo "exit $?")"
+  "$probe" save "$(head -c 100000 /dev/zero | tr '\0' x)" >/dev/null
+  check "token larger than a pipe, token mode" "100000" \
+    "$("$QUORVANE_PREFIX/bin/quorvane" --read-agent-token | wc -c)"
   for secret in 'tok\xff' 'tok\xe2\x82' '\xed\xa0\x80'; do
     printf %b "$secret" | secret-tool store --label=test "${attributes[@]}"
-    check "undecodable secret $secret" "status -26275 -" "$("$probe" read)"
+    check "undecodable secret $secret" "status -26275 -|| exit 1 | 1" \
+      "$("$probe" read)|$(within 2 "$DBUS_SESSION_BUS_ADDRESS" token_mode)"
   done
 fi
 
@@ -156,24 +170,43 @@ check "locked, no item, UI allowed and answered" "none" "$(authorize_answering "
 "$probe" save tok-replaced >/dev/null
 
 lock
+if [[ $provider == gnome-keyring ]]; then
+  # A login starts the agent before the keyring is unlocked: it asks the panel again and again.
+  health=$scratch/state/quorvane/agent-health.json
+  mkdir -p "$scratch/config/quorvane"
+  echo "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12=$scratch" >"$scratch/config/quorvane/quorvane-agent.conf"
+  XDG_CONFIG_HOME=$scratch/config XDG_STATE_HOME=$scratch/state \
+    "$QUORVANE_PREFIX/libexec/quorvane/quorvane-agent" 2>/dev/null &
+  agent=$!
+  agent_status() { grep -o '"status":"[a-z_]*"' "$health" | cut -d'"' -f4; }
+  wait_for 60 grep -q '"status":"error"' "$health"
+  check "locked, agent" "error" "$(agent_status)"
+fi
 check "locked, read" "status -25308 - | no prompt, no window" "$(watched "$probe" read)"
 check "locked, read, only the store allows UI" "status -25308 - | no prompt, no window" \
   "$(watched "$probe" store-allows-ui)"
-check "locked, token mode" "'' exit 1" "$(token_mode)"
+check "locked, token mode" "| exit 1" "$(token_mode)"
 check "locked, save" "status -25308 - | no prompt, no window" "$(watched "$probe" save tok-other)"
 check "locked, UI allowed and answered" "token tok-replaced" "$(authorize_answering "$QUORVANE_SESSION_PASSWORD" Return)"
+if [[ -n ${agent:-} ]]; then # the same agent process carries on; its retries are never far apart
+  wait_for 10 grep -q '"status":"running"' "$health"
+  check "unlocked, agent" "running, same process" "$(agent_status), $(kill -0 "$agent" && echo same process)"
+  kill "$agent"
+fi
 lock
 check "locked, UI allowed and dismissed" "status -128 -" "$(authorize_answering "" Escape)"
 check "dismissed, still locked" "locked" "$(is_open && echo open || echo locked)"
 
 if [[ $provider == gnome-keyring ]]; then
   # Far below the store's own deadline: a failure this fast did not wait on a timeout.
-  check "no session bus, read" "status -25291 - | 1" "$(within 2 unix:path=/nonexistent read)"
-  check "no session bus, save" "status -25291 - | 1" "$(within 2 unix:path=/nonexistent save t)"
+  check "no session bus, read" "status -25291 - | 1" "$(within 2 unix:path=/nonexistent "$probe" read)"
+  check "no session bus, save" "status -25291 - | 1" "$(within 2 unix:path=/nonexistent "$probe" save t)"
+  check "no session bus, token mode" "| exit 1 | 1" "$(within 2 unix:path=/nonexistent token_mode)"
+  check "locked, token mode, quickly" "| exit 1 | 1" "$(within 2 "$DBUS_SESSION_BUS_ADDRESS" token_mode)"
   # D-Bus's own reply timeout is 25 seconds; the store gives up on a frozen service after a few.
   frozen=$(provider_pid) && kill -STOP "$frozen"
-  check "frozen service, read" "status -25291 - | 1" "$(within 10 "$DBUS_SESSION_BUS_ADDRESS" read)"
-  check "frozen service, save" "status -25291 - | 1" "$(within 10 "$DBUS_SESSION_BUS_ADDRESS" save t)"
+  check "frozen service, read" "status -25291 - | 1" "$(within 10 "$DBUS_SESSION_BUS_ADDRESS" "$probe" read)"
+  check "frozen service, save" "status -25291 - | 1" "$(within 10 "$DBUS_SESSION_BUS_ADDRESS" "$probe" save t)"
   kill -CONT "$frozen"
 fi
 
@@ -185,7 +218,7 @@ if [[ $provider == keepassxc ]]; then
   restart_keepassxc true false
   check "per-client confirmation, read" "status -25308 confirm | no prompt, no window" \
     "$(watched "$probe" read)"
-  check "per-client confirmation, token mode" "'' exit 1" "$(token_mode)"
+  check "per-client confirmation, token mode" "| exit 1" "$(token_mode)"
   check "per-client confirmation, save" "status -25308 confirm | no prompt, no window" \
     "$(watched "$probe" save tok-other)"
 fi
