@@ -9,9 +9,9 @@
 #include <QTest>
 #include <memory>
 
-#include "SessionKeyring.h"
 #include "agent/AgentServiceController.h"
 #include "agent/AgentServiceError.h"
+#include "tests/support/EmptyBus.h"
 #include "tests/support/SessionTools.h"
 
 using namespace quorvane;

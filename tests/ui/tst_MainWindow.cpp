@@ -401,10 +401,14 @@ private Q_SLOTS:
         QTest::newRow("token: the agent's text")
             << reporting("needs_configuration", u"Добавьте папку"_s, true) << u"Нужна настройка"_s
             << u"Добавьте папку"_s << SystemColors::orange() << true << configure;
-        QTest::newRow("token, no text: asks for a folder")
-            << reporting("needs_configuration", std::nullopt, true) << u"Нужна настройка"_s
-            << u"Откройте настройку подключения и добавьте папку Workspace."_s
-            << SystemColors::orange() << true << configure;
+        for (const auto& [row, text] :
+             {std::pair("token, no text: asks for a folder", std::optional<QString>()),
+              std::pair("token, empty text: the same", std::optional(QString()))}) {
+            QTest::newRow(row) << reporting("needs_configuration", text, true)
+                               << u"Нужна настройка"_s
+                               << u"Откройте настройку подключения и добавьте папку Workspace."_s
+                               << SystemColors::orange() << true << configure;
+        }
         QTest::newRow("agent's error, verbatim, not markup")
             << reporting("error", u"<b>x</b> &amp;"_s, true) << u"Ошибка"_s << u"<b>x</b> &amp;"_s
             << SystemColors::red() << true << QString();

@@ -17,7 +17,6 @@
 #include "tests/support/FakeLogReader.h"
 #include "tests/support/FakeServiceController.h"
 #include "tests/support/FakeTokenStore.h"
-#include "ui/AgentStatusPresentation.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -374,30 +373,6 @@ private Q_SLOTS:
                AgentConfigurationError::invalidWorkspaceID().message());
     }
     void configuration() { runScenario(); }
-
-    // With a saved token the card shows the agent's own sentence, else it asks for a folder.
-    void needsConfigurationDetail_data() {
-        QTest::addColumn<bool>("tokenSaved");
-        QTest::addColumn<QString>("reported");  // "-": no text
-        QTest::addColumn<QString>("detail");
-        const QString askFolder = u"Откройте настройку подключения и добавьте папку Workspace."_s;
-        QTest::newRow("no token") << false << u"x"_s
-                                  << u"Откройте настройку подключения и вставьте токен устройства "
-                                     u"из кабинета Quorvane."_s;
-        QTest::newRow("token, agent's text") << true << u"x"_s << u"x"_s;
-        QTest::newRow("token, no text") << true << u"-"_s << askFolder;
-        QTest::newRow("token, empty text") << true << QString() << askFolder;
-    }
-    void needsConfigurationDetail() {
-        QFETCH(bool, tokenSaved);
-        QFETCH(QString, reported);
-        AgentStatusPresentation card;
-        card.setHasSavedToken(tokenSaved);
-        card.setServiceState(
-            State::needsConfiguration(reported == u"-" ? std::nullopt : std::optional(reported)));
-        QCOMPARE(card.pillTitle(), u"Нужна настройка"_s);
-        QTEST(card.detail(), "detail");
-    }
 
     // The open log panel shows the agent's lines; the panel's own lines are capped at 100.
     void logPanel() {
