@@ -3,14 +3,13 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
-#include <memory>
 
 #include "PanelTokenSource.h"
 #include "config/AgentConfiguration.h"
 #include "config/AgentConfigurationError.h"
+#include "config/AgentConfigurationFile.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentContract.h"
-#include "keychain/KeychainAgentTokenStore.h"
 #include "monitor/AgentHealthReader.h"
 #include "monitor/AgentLogReader.h"
 #include "system/PrivateFiles.h"
@@ -117,10 +116,9 @@ BackgroundAgent::Health BackgroundAgent::readiness(bool tokenPresent) {
 
 AgentConfiguration BackgroundAgent::loadConfiguration() {
     // Only the file is read here; the secret store is the panel's business.
-    const AgentConfigurationStore store(AgentConfigurationStore::defaultURL(),
-                                        std::make_shared<KeychainAgentTokenStore>(false));
     try {
-        const AgentConfiguration configuration = store.loadFile();
+        const AgentConfiguration configuration =
+            AgentConfigurationFile(AgentContract::configurationFilePath()).loadFile();
         log_.write(QStringLiteral("Конфигурация прочитана, папок: %1")
                        .arg(configuration.workspaceRoots.size()));
         return configuration;

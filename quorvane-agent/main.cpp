@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 
 #include "BackgroundAgent.h"
-#include "keychain/KeychainAgentTokenStore.h"
 
 int main(int argc, char* argv[]) {
     ::umask(077);  // everything the agent creates is the user's alone
@@ -13,7 +12,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorvane-agent"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
-    quorvane::KeychainAgentTokenStore::setUserInteractionAllowed(false);
 
     quorvane::BackgroundAgent agent;
     agent.start();

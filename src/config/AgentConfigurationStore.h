@@ -5,13 +5,14 @@
 #include <optional>
 
 #include "config/AgentConfiguration.h"
+#include "config/AgentConfigurationFile.h"
 #include "config/AgentTokenStoring.h"
 
 namespace quorvane {
 
-// The only reader and writer of the agent's configuration file, and the panel's way to the
-// device token. Nothing is cached: every operation opens the file afresh. Failures are
-// AgentConfigurationError, AgentTokenStorageError or std::system_error.
+// The panel's way to the configuration file and the device token: the file's operations with
+// the token store beside them. Nothing is cached: every operation opens the file afresh.
+// Failures are AgentConfigurationError, AgentTokenStorageError or std::system_error.
 class AgentConfigurationStore {
 public:
     AgentConfigurationStore(QString fileURL, std::shared_ptr<const AgentTokenStoring> tokenStore);
@@ -19,7 +20,7 @@ public:
     // $XDG_CONFIG_HOME/quorvane/quorvane-agent.conf
     static QString defaultURL();
 
-    const QString& fileURL() const { return fileURL_; }
+    const QString& fileURL() const { return file_.fileURL(); }
     const AgentTokenStoring& tokenStore() const { return *tokenStore_; }
 
     AgentConfiguration load() const;
@@ -42,7 +43,7 @@ public:
     void save(const AgentConfiguration& configuration) const;
 
 private:
-    QString fileURL_;
+    AgentConfigurationFile file_;
     std::shared_ptr<const AgentTokenStoring> tokenStore_;
 };
 

@@ -1,0 +1,145 @@
+#include "config/AgentConfigurationFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QStringDecoder>
+#include <cerrno>
+
+#include "config/AgentConfigurationError.h"
+#include "config/AgentConfigurationStore.h"
+#include "config/ConfigurationText.h"
+#include "system/FileDescriptor.h"
+#include "system/PosixError.h"
+#include "system/PrivateFiles.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr qsizetype maximumFileSize = 1024 * 1024;
+constexpr QStringView temporaryFilePrefix = u".quorvane-agent-conf-";
+
+// O_NONBLOCK: a FIFO put at the path must not stall the open; O_NOCTTY: nor may a terminal
+// device become the panel's controlling terminal before fstat refuses it.
+FileDescriptor openForReading(const QString& fileURL) {
+    return FileDescriptor(::open(QFile::encodeName(fileURL).constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+}
+
+using UnsafeFile = AgentConfigurationError::UnsafeFile;
+
+UnsafeFile unsafeFileOfType(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFLNK:
+            return UnsafeFile::symbolicLink;
+        case S_IFDIR:
+            return UnsafeFile::folder;
+        case S_IFIFO:
+            return UnsafeFile::fifo;
+        case S_IFSOCK:
+            return UnsafeFile::socket;
+        case S_IFCHR:
+        case S_IFBLK:
+            return UnsafeFile::device;
+        default:
+            return UnsafeFile::otherFile;
+    }
+}
+
+// What is at the path instead of a regular file, or nothing when it is one or there is none.
+std::optional<UnsafeFile> unsafeFileAt(const QByteArray& path) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    if (S_ISLNK(status.st_mode)) {
+        return ::stat(path.constData(), &status) == 0 ? UnsafeFile::symbolicLink
+                                                      : UnsafeFile::danglingLink;
+    }
+    return unsafeFileOfType(status.st_mode);
+}
+
+// ELOOP: the last component is a symbolic link. ENXIO: a socket or a device without a driver,
+// which cannot be opened at all. Either is told apart by looking at the path itself.
+std::optional<UnsafeFile> refusedSpecialFile(const QString& fileURL, int openError) {
+    if (openError != ELOOP && openError != ENXIO) {
+        return std::nullopt;
+    }
+    return unsafeFileAt(QFile::encodeName(fileURL))
+        .value_or(openError == ELOOP ? UnsafeFile::symbolicLink : UnsafeFile::otherFile);
+}
+
+QString decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder(bytes);
+    if (decoder.hasError()) {
+        throw AgentConfigurationError::malformedConfiguration(
+            QStringLiteral("файл не является UTF-8"));
+    }
+    return text;
+}
+
+// A dangling link is simply replaced by the rename; anything else that is no regular file is
+// refused rather than replaced or written through.
+void rejectUnsafeFile(const QString& fileURL) {
+    const std::optional<UnsafeFile> found = unsafeFileAt(QFile::encodeName(fileURL));
+    if (found && found != UnsafeFile::danglingLink) {
+        throw AgentConfigurationError::unsafeConfigurationFile(*found);
+    }
+}
+
+// A path the file could not give back unchanged is never written.
+void rejectUnwritableRoots(const AgentConfiguration& configuration) {
+    for (const WorkspaceRootConfiguration& root : configuration.workspaceRoots) {
+        if (!ConfigurationText::survivesConfigurationFile(root.path)) {
+            throw AgentConfigurationError::invalidWorkspacePath();
+        }
+    }
+}
+
+}  // namespace
+
+AgentConfigurationFile::AgentConfigurationFile(QString fileURL) : fileURL_(std::move(fileURL)) {}
+
+AgentConfiguration AgentConfigurationFile::loadFile() const {
+    FileDescriptor file = openForReading(fileURL_);
+    if (!file.isValid()) {
+        const int openError = errno;
+        if (openError == ENOENT) {
+            return AgentConfiguration::empty();
+        }
+        if (const auto found = refusedSpecialFile(fileURL_, openError)) {
+            throw AgentConfigurationError::unsafeConfigurationFile(*found);
+        }
+        throw PosixError::fromCode(openError);
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        PosixError::throwErrno();
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw AgentConfigurationError::unsafeConfigurationFile(unsafeFileOfType(status.st_mode));
+    }
+    if (status.st_size > maximumFileSize) {
+        throw AgentConfigurationError::configurationTooLarge();
+    }
+    // The file may grow after fstat; reading one byte past the cap tells.
+    const QByteArray bytes = file.readAtMost(maximumFileSize + 1);
+    if (bytes.size() > maximumFileSize) {
+        throw AgentConfigurationError::configurationTooLarge();
+    }
+    file.close();
+    return AgentConfigurationStore::parse(decodeUtf8(bytes));
+}
+
+void AgentConfigurationFile::save(const AgentConfiguration& configuration) const {
+    rejectUnwritableRoots(configuration);
+    PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(fileURL_));
+    rejectUnsafeFile(fileURL_);
+    PrivateFiles::replaceAtomically(
+        fileURL_, AgentConfigurationStore::serialize(configuration).toUtf8(), temporaryFilePrefix);
+}
+
+}  // namespace quorvane
