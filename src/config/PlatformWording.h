@@ -5,16 +5,13 @@
 
 namespace quorvane {
 
-// Every user-visible sentence that names the operating system, in both wordings: the macOS
-// application's and this Linux desktop's. current() is the one the build runs with; the other
-// stays here so both can be compared and neither drifts.
+// Every user-visible sentence that names the operating system. Each platform has its own source
+// file of these sentences and the build compiles only the one for its platform, so nothing
+// chooses between them at run time.
 class PlatformWording {
 public:
-    enum class Platform { macOS, linuxDesktop };
-
-    explicit constexpr PlatformWording(Platform platform) : platform_(platform) {}
-
-    static PlatformWording current();
+    // The wording of the platform this build is for.
+    static constexpr PlatformWording current() { return PlatformWording(); }
 
     // Main window.
     QString headerSubtitle() const;
@@ -48,9 +45,7 @@ public:
     QString blockedServiceButton() const;
 
 private:
-    bool isMac() const { return platform_ == Platform::macOS; }
-
-    Platform platform_;
+    constexpr PlatformWording() = default;
 };
 
 }  // namespace quorvane
