@@ -5,8 +5,8 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <cstdio>
 
+#include "AgentProcessLogging.h"
 #include "config/LineBreaks.h"
 #include "system/PosixError.h"
 #include "system/PrivateFiles.h"
@@ -74,7 +74,8 @@ void AgentLog::write(const QString& message) noexcept {
     try {
         file().writeAll(line);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "quorvane-agent: %s\n%s", error.what(), line.constData());
+        qCWarning(lcAgentProcess, "cannot write the log: %s; the event was: %s", error.what(),
+                  line.trimmed().constData());
     }
 }
 

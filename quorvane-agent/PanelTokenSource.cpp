@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QProcess>
 
+#include "AgentProcessLogging.h"
 #include "config/AgentContract.h"
 #include "system/QuorvaneError.h"
 
@@ -39,6 +40,8 @@ std::optional<QString> PanelTokenSource::read() const {
                                    .arg(timeLimit.count() / 1000));
     }
     if (panel.exitStatus() != QProcess::NormalExit || panel.exitCode() != 0) {
+        qCDebug(lcAgentProcess, "the token mode ended with status %d, code %d",
+                int(panel.exitStatus()), panel.exitCode());
         throw StoreUnavailable(
             QStringLiteral("Не удалось прочитать токен устройства из хранилища паролей"));
     }

@@ -8,6 +8,7 @@
 
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
+#include "keychain/KeychainLogging.h"
 #include "keychain/SecretServiceOperation.h"
 
 namespace quorvane {
@@ -281,6 +282,7 @@ auto retriedOnce(Operation operation) {
         if (error.status() != AgentTokenStorageError::otherFailure) {
             throw;
         }
+        qCDebug(lcKeychain, "Secret Service operation failed; trying once more in a new session");
     }
     return operation();
 }

@@ -1,17 +1,15 @@
 #include "keychain/SecretServiceOperation.h"
 
-#include <QLoggingCategory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 
 #include "config/AgentTokenStorageError.h"
+#include "keychain/KeychainLogging.h"
 
 namespace quorvane {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSecretService, "quorvane.config.secretservice")
 
 struct ErrorRelease {
     void operator()(GError* error) const { g_error_free(error); }
@@ -79,7 +77,7 @@ SecretService* SecretServiceOperation::service() {
             // Whatever stops the connection (no session bus, no address, refused) means the
             // service cannot be reached.
             std::unique_ptr<GError, ErrorRelease> owned(error);
-            qCWarning(lcSecretService, "cannot reach the Secret Service: %s",
+            qCWarning(lcKeychain, "cannot reach the Secret Service: %s",
                       owned ? owned->message : "no reason given");
             throw AgentTokenStorageError(AgentTokenStorageError::serviceUnavailable);
         }
@@ -240,7 +238,7 @@ void SecretServiceOperation::createItem(SecretCollection* collection, const Secr
 
 void SecretServiceOperation::fail(GError* error) const {
     std::unique_ptr<GError, ErrorRelease> owned(error);
-    qCWarning(lcSecretService, "Secret Service call failed: %s",
+    qCWarning(lcKeychain, "Secret Service call failed: %s",
               owned ? owned->message : "no reason given");
     throw AgentTokenStorageError(owned ? statusFor(*owned) : AgentTokenStorageError::otherFailure);
 }

@@ -5,6 +5,7 @@
 #include <QJsonValue>
 
 #include "config/AgentContract.h"
+#include "monitor/MonitorLogging.h"
 #include "system/ReadOnlyFile.h"
 
 namespace quorvane {
@@ -17,7 +18,11 @@ constexpr qint64 maximumFileSize = 1024 * 1024;
 
 std::optional<QByteArray> readSmallFile(const QString& path) {
     const auto file = ReadOnlyFile::openRegular(path);
-    if (!file || file->size() > maximumFileSize) {
+    if (!file) {
+        return std::nullopt;
+    }
+    if (file->size() > maximumFileSize) {
+        qCDebug(lcMonitor, "health file of %lld bytes set aside", qlonglong(file->size()));
         return std::nullopt;
     }
     return file->readAt(0, file->size());
@@ -26,6 +31,7 @@ std::optional<QByteArray> readSmallFile(const QString& path) {
 std::optional<AgentHealthSnapshot> decode(const QByteArray& bytes) {
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (!document.isObject()) {
+        qCDebug(lcMonitor, "health file is no JSON object; set aside");
         return std::nullopt;
     }
     const QJsonObject object = document.object();
@@ -33,10 +39,9 @@ std::optional<AgentHealthSnapshot> decode(const QByteArray& bytes) {
     const QJsonValue status = object.value(QLatin1StringView("status"));
     const QJsonValue message = object.value(QLatin1StringView("message"));
     const QJsonValue updatedAt = object.value(QLatin1StringView("updated_at"));
-    if (!version.isString() || !status.isString() || !updatedAt.isString()) {
-        return std::nullopt;
-    }
-    if (!message.isString() && !message.isNull() && !message.isUndefined()) {
+    if (!version.isString() || !status.isString() || !updatedAt.isString() ||
+        (!message.isString() && !message.isNull() && !message.isUndefined())) {
+        qCDebug(lcMonitor, "health file lacks a field or has one of another type; set aside");
         return std::nullopt;
     }
     AgentHealthSnapshot snapshot{version.toString(), status.toString(), std::nullopt,

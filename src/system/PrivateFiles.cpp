@@ -9,10 +9,12 @@
 #include <QFile>
 #include <QUuid>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "system/FileDescriptor.h"
 #include "system/PosixError.h"
+#include "system/SystemLogging.h"
 
 namespace quorvane::PrivateFiles {
 
@@ -79,6 +81,8 @@ void removeAbandonedTemporaryFiles(const QString& directory, QStringView tempora
     while (const dirent* entry = ::readdir(stream)) {
         if (isTemporaryName(QFile::decodeName(entry->d_name), temporaryPrefix) &&
             isAbandoned(::dirfd(stream), entry->d_name)) {
+            qCInfo(lcSystem, "removing %s/%s, left by a save that never finished",
+                   qPrintable(directory), entry->d_name);
             ::unlinkat(::dirfd(stream), entry->d_name, 0);
         }
     }
@@ -106,8 +110,8 @@ FileDescriptor createLockedPrivateFile(const QByteArray& path) {
 void synchronizeDirectory(const QString& directory) {
     const FileDescriptor handle(
         ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (handle.isValid()) {
-        ::fsync(handle.get());
+    if (!handle.isValid() || ::fsync(handle.get()) != 0) {
+        qCDebug(lcSystem, "%s not flushed: %s", qPrintable(directory), std::strerror(errno));
     }
 }
 

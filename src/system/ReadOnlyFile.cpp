@@ -6,6 +6,9 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
+
+#include "system/SystemLogging.h"
 
 namespace quorvane {
 
@@ -20,6 +23,7 @@ std::optional<ReadOnlyFile> ReadOnlyFile::openRegular(const QString& path) {
     }
     struct stat status {};
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        qCDebug(lcSystem, "%s is not a regular file; not read", qPrintable(path));
         ::close(descriptor);
         return std::nullopt;
     }
@@ -47,6 +51,7 @@ std::optional<QByteArray> ReadOnlyFile::readAt(qint64 offset, qint64 length) con
             continue;
         }
         if (count < 0) {
+            qCDebug(lcSystem, "read failed: %s", std::strerror(errno));
             return std::nullopt;
         }
         if (count == 0) {

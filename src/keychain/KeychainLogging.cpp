@@ -1,0 +1,7 @@
+#include "keychain/KeychainLogging.h"
+
+namespace quorvane {
+
+Q_LOGGING_CATEGORY(lcKeychain, "quorvane.keychain")
+
+}  // namespace quorvane
