@@ -52,6 +52,10 @@ QString messageFor(AgentConfigurationError::Kind kind, const QString& detail,
             return unsafeFileMessage(unsafeFile);
         case Kind::configurationTooLarge:
             return QStringLiteral("Файл конфигурации превышает допустимый размер.");
+        case Kind::configurationChangedDuringSave:
+            return QStringLiteral(
+                "Файл конфигурации всё время изменяется другой программой. Изменение не "
+                "сохранено; повторите его позже.");
     }
     Q_UNREACHABLE();
 }
@@ -95,6 +99,10 @@ AgentConfigurationError AgentConfigurationError::unsafeConfigurationFile(UnsafeF
 
 AgentConfigurationError AgentConfigurationError::configurationTooLarge() {
     return {Kind::configurationTooLarge, QString()};
+}
+
+AgentConfigurationError AgentConfigurationError::configurationChangedDuringSave() {
+    return {Kind::configurationChangedDuringSave, QString()};
 }
 
 }  // namespace quorvane

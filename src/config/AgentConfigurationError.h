@@ -16,6 +16,8 @@ public:
         workspaceAccessDenied,
         unsafeConfigurationFile,
         configurationTooLarge,
+        // Another program kept changing the file while it was being saved.
+        configurationChangedDuringSave,
     };
 
     // What stands at the configuration path instead of a regular file; each has its own text.
@@ -38,6 +40,7 @@ public:
     static AgentConfigurationError unsafeConfigurationFile(
         UnsafeFile found = UnsafeFile::symbolicLink);
     static AgentConfigurationError configurationTooLarge();
+    static AgentConfigurationError configurationChangedDuringSave();
 
     Kind kind() const { return kind_; }
     // Only malformedConfiguration carries a detail; empty otherwise.

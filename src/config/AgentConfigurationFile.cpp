@@ -9,6 +9,7 @@
 
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
+#include "config/ConfigLogging.h"
 #include "config/ConfigurationText.h"
 #include "system/FileDescriptor.h"
 #include "system/PosixError.h"
@@ -20,6 +21,9 @@ namespace {
 
 constexpr qsizetype maximumFileSize = 1024 * 1024;
 constexpr QStringView temporaryFilePrefix = u".quorvane-agent-conf-";
+// Each attempt of an update lasts a read and a flushed write; an editor saving by hand is done
+// long before these run out.
+constexpr int updateAttempts = 20;
 
 // O_NONBLOCK: a FIFO put at the path must not stall the open; O_NOCTTY: nor may a terminal
 // device become the panel's controlling terminal before fstat refuses it.
@@ -104,11 +108,15 @@ void rejectUnwritableRoots(const AgentConfiguration& configuration) {
 AgentConfigurationFile::AgentConfigurationFile(QString fileURL) : fileURL_(std::move(fileURL)) {}
 
 AgentConfiguration AgentConfigurationFile::loadFile() const {
+    return read().configuration;
+}
+
+AgentConfigurationFile::Version AgentConfigurationFile::read() const {
     FileDescriptor file = openForReading(fileURL_);
     if (!file.isValid()) {
         const int openError = errno;
         if (openError == ENOENT) {
-            return AgentConfiguration::empty();
+            return {AgentConfiguration::empty(), std::nullopt};
         }
         if (const auto found = refusedSpecialFile(fileURL_, openError)) {
             throw AgentConfigurationError::unsafeConfigurationFile(*found);
@@ -131,15 +139,37 @@ AgentConfiguration AgentConfigurationFile::loadFile() const {
         throw AgentConfigurationError::configurationTooLarge();
     }
     file.close();
-    return AgentConfigurationStore::parse(decodeUtf8(bytes));
+    return {AgentConfigurationStore::parse(decodeUtf8(bytes)), FileIdentity::of(status)};
+}
+
+// Checked before anything is created, so a refused configuration leaves no trace.
+QByteArray AgentConfigurationFile::writableBytes(const AgentConfiguration& configuration) const {
+    rejectUnwritableRoots(configuration);
+    QByteArray bytes = AgentConfigurationStore::serialize(configuration).toUtf8();
+    if (bytes.size() > maximumFileSize) {
+        throw AgentConfigurationError::configurationTooLarge();
+    }
+    PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(fileURL_));
+    rejectUnsafeFile(fileURL_);
+    return bytes;
 }
 
 void AgentConfigurationFile::save(const AgentConfiguration& configuration) const {
-    rejectUnwritableRoots(configuration);
-    PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(fileURL_));
-    rejectUnsafeFile(fileURL_);
-    PrivateFiles::replaceAtomically(
-        fileURL_, AgentConfigurationStore::serialize(configuration).toUtf8(), temporaryFilePrefix);
+    PrivateFiles::replaceAtomically(fileURL_, writableBytes(configuration), temporaryFilePrefix);
+}
+
+void AgentConfigurationFile::update(const std::function<void(AgentConfiguration&)>& change) const {
+    for (int attempt = 0; attempt < updateAttempts; ++attempt) {
+        Version version = read();
+        change(version.configuration);
+        if (PrivateFiles::replaceIfUnchanged(fileURL_, writableBytes(version.configuration),
+                                             temporaryFilePrefix, version.identity)) {
+            return;
+        }
+        qCDebug(lcConfig, "the configuration file changed while it was saved; reading it again");
+    }
+    qCWarning(lcConfig, "the configuration file kept changing; %d saves given up", updateAttempts);
+    throw AgentConfigurationError::configurationChangedDuringSave();
 }
 
 }  // namespace quorvane

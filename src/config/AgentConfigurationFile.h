@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <functional>
+#include <optional>
 
 #include "config/AgentConfiguration.h"
+#include "system/FileIdentity.h"
 
 namespace quorvane {
 
@@ -17,10 +21,23 @@ public:
 
     // The file as it stands (a token only from a token line); no file reads as empty.
     AgentConfiguration loadFile() const;
-    // Replaces the file atomically with the configuration's roots (never a token line).
+    // Replaces the file atomically with the configuration's roots (never a token line). What
+    // the next read would refuse as too large is refused here and nothing is written.
     void save(const AgentConfiguration& configuration) const;
+    // Reads the file, applies the change and saves the result, unless the file changed after
+    // it was read (the user edited it by hand, another panel saved): then the change is applied
+    // to the new content, a few times at most, before configurationChangedDuringSave.
+    void update(const std::function<void(AgentConfiguration&)>& change) const;
 
 private:
+    struct Version {
+        AgentConfiguration configuration;
+        std::optional<FileIdentity> identity;  // nothing: no file
+    };
+
+    Version read() const;
+    QByteArray writableBytes(const AgentConfiguration& configuration) const;
+
     QString fileURL_;
 };
 

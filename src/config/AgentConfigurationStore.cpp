@@ -3,15 +3,30 @@
 #include <algorithm>
 
 #include "config/AgentContract.h"
+#include "config/ConfigLogging.h"
 
 namespace quorvane {
 
 namespace {
 
+void keepAsRead(AgentConfiguration&) {}
+
 // A token line still in the file is moved into the token store before the file is rewritten.
-AgentConfiguration loadMigratingToken(const AgentConfigurationStore& store) {
-    AgentConfiguration configuration = store.loadFile();
-    return configuration.token ? store.load() : configuration;
+void migrateTokenLine(const AgentConfigurationStore& store) {
+    if (store.loadFile().token) {
+        store.load();
+    }
+}
+
+// Whether a token line is left to remove. A file that cannot be read has nothing to do with
+// the token, so it is left as it is, and its fault is shown by whatever reads the folders.
+bool carriesTokenLine(const AgentConfigurationFile& file) {
+    try {
+        return file.loadFile().token.has_value();
+    } catch (const std::exception&) {
+        qCWarning(lcConfig, "the configuration file cannot be read; it is left as it is");
+        return false;
+    }
 }
 
 }  // namespace
@@ -46,7 +61,7 @@ AgentConfiguration AgentConfigurationStore::load() const {
         if (!stored) {
             tokenStore_->save(*configuration.token);
         }
-        save(configuration);
+        file_.update(keepAsRead);
     }
     if (stored) {
         configuration.token = stored;
@@ -54,11 +69,16 @@ AgentConfiguration AgentConfigurationStore::load() const {
     return configuration;
 }
 
+std::optional<QString> AgentConfigurationStore::storedToken() const {
+    return tokenStore_->read();
+}
+
 void AgentConfigurationStore::storeToken(const QString& tokenDraft) const {
     const QString token = validateToken(tokenDraft);
-    const AgentConfiguration configuration = loadFile();
     tokenStore_->save(token);
-    save(configuration);
+    if (carriesTokenLine(file_)) {
+        file_.update(keepAsRead);
+    }
 }
 
 void AgentConfigurationStore::upsertWorkspace(const QString& rootID, const QString& path,
@@ -66,25 +86,27 @@ void AgentConfigurationStore::upsertWorkspace(const QString& rootID, const QStri
     const QString id = validateWorkspaceID(rootID);
     const QString folder = validateWorkspacePath(path);
     probeWorkspaceAccess(folder, writeEnabled);
-    AgentConfiguration configuration = loadMigratingToken(*this);
-    const auto existing =
-        std::find_if(configuration.workspaceRoots.begin(), configuration.workspaceRoots.end(),
-                     [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
-    if (existing != configuration.workspaceRoots.end()) {
-        existing->path = folder;
-        existing->writeEnabled = writeEnabled;
-    } else {
-        configuration.workspaceRoots.append({id, folder, writeEnabled});
-    }
-    save(configuration);
+    migrateTokenLine(*this);
+    file_.update([&](AgentConfiguration& configuration) {
+        const auto existing =
+            std::find_if(configuration.workspaceRoots.begin(), configuration.workspaceRoots.end(),
+                         [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
+        if (existing != configuration.workspaceRoots.end()) {
+            existing->path = folder;
+            existing->writeEnabled = writeEnabled;
+        } else {
+            configuration.workspaceRoots.append({id, folder, writeEnabled});
+        }
+    });
 }
 
 void AgentConfigurationStore::removeWorkspace(const QString& rootID) const {
     const QString id = validateWorkspaceID(rootID);
-    AgentConfiguration configuration = loadMigratingToken(*this);
-    configuration.workspaceRoots.removeIf(
-        [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
-    save(configuration);
+    migrateTokenLine(*this);
+    file_.update([&id](AgentConfiguration& configuration) {
+        configuration.workspaceRoots.removeIf(
+            [&id](const WorkspaceRootConfiguration& root) { return root.id == id; });
+    });
 }
 
 }  // namespace quorvane

@@ -25,6 +25,10 @@ public:
 
     AgentConfiguration load() const;
     AgentConfiguration loadFile() const;
+    // The token store's token alone, whatever the file holds; touches no file.
+    std::optional<QString> storedToken() const;
+    // Stores the token even when the file cannot be read; a readable file that still carries a
+    // token line is rewritten without it, any other is left as it is.
     void storeToken(const QString& tokenDraft) const;
     void upsertWorkspace(const QString& rootID, const QString& path, bool writeEnabled) const;
     void removeWorkspace(const QString& rootID) const;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QUuid>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -115,6 +116,85 @@ void synchronizeDirectory(const QString& directory) {
     }
 }
 
+// Written under its lock and flushed to disk, ready to be renamed into place.
+FileDescriptor writtenTemporaryFile(const QByteArray& path, QByteArrayView bytes) {
+    FileDescriptor file = createLockedPrivateFile(path);
+    file.writeAll(bytes);
+    file.synchronize();
+    return file;
+}
+
+void renameOrThrow(const QByteArray& from, const QByteArray& to) {
+    if (::rename(from.constData(), to.constData()) != 0) {
+        PosixError::throwErrno();
+    }
+}
+
+std::optional<FileIdentity> identityAt(const QByteArray& path) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity::of(status);
+}
+
+// A file system without the exchange (or a kernel without renameat2) is only checked before
+// the rename, which leaves a moment for another writer.
+bool isUnsupportedRename(int error) {
+    return error == EINVAL || error == ENOSYS;
+}
+
+// The temporary file takes the target's place only while the target is still the version
+// `expected` (nothing: no file). The exchange swaps both names in one step, so a version that
+// another program renamed into place just before is caught under the temporary name, found
+// to differ, and put back.
+bool moveIntoPlaceIfUnchanged(const QByteArray& temporary, const QByteArray& target,
+                              const std::optional<FileIdentity>& expected) {
+    const unsigned flags = expected ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), flags) != 0) {
+        const int error = errno;
+        if (error == EEXIST || error == ENOENT) {
+            return false;
+        }
+        if (!isUnsupportedRename(error)) {
+            throw PosixError::fromCode(error);
+        }
+        if (identityAt(target) != expected) {
+            return false;
+        }
+        renameOrThrow(temporary, target);
+        return true;
+    }
+    if (!expected || identityAt(temporary) == expected) {
+        return true;
+    }
+    // Another version came in between: it goes back into place, and ours is dropped.
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(),
+                    RENAME_EXCHANGE) != 0) {
+        renameOrThrow(temporary, target);
+    }
+    return false;
+}
+
+// Writes the temporary file, then `moveIntoPlace` puts it at the path or declines; the
+// temporary path is removed whatever happens.
+template <typename MoveIntoPlace>
+bool replaceThrough(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix,
+                    MoveIntoPlace moveIntoPlace) {
+    const QString directory = directoryOf(filePath);
+    removeAbandonedTemporaryFiles(directory, temporaryPrefix);
+    const QByteArray temporaryPath =
+        QFile::encodeName(directory + QLatin1Char('/') + temporaryName(temporaryPrefix));
+    const TemporaryPathRemover remover(temporaryPath);
+    FileDescriptor file = writtenTemporaryFile(temporaryPath, bytes);
+    if (!moveIntoPlace(temporaryPath, QFile::encodeName(filePath))) {
+        return false;
+    }
+    file.close();
+    synchronizeDirectory(directory);
+    return true;
+}
+
 }  // namespace
 
 QString directoryOf(const QString& filePath) {
@@ -153,19 +233,24 @@ void createPrivateDirectory(const QString& directory) {
 }
 
 void replaceAtomically(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix) {
-    const QString directory = directoryOf(filePath);
-    removeAbandonedTemporaryFiles(directory, temporaryPrefix);
-    const QByteArray temporaryPath =
-        QFile::encodeName(directory + QLatin1Char('/') + temporaryName(temporaryPrefix));
-    const TemporaryPathRemover remover(temporaryPath);
-    FileDescriptor file = createLockedPrivateFile(temporaryPath);
-    file.writeAll(bytes);
-    file.synchronize();
-    if (::rename(temporaryPath.constData(), QFile::encodeName(filePath).constData()) != 0) {
-        PosixError::throwErrno();
+    replaceThrough(filePath, bytes, temporaryPrefix,
+                   [](const QByteArray& temporary, const QByteArray& target) {
+                       renameOrThrow(temporary, target);
+                       return true;
+                   });
+}
+
+bool replaceIfUnchanged(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix,
+                        const std::optional<FileIdentity>& expected) {
+    const bool replaced =
+        replaceThrough(filePath, bytes, temporaryPrefix,
+                       [&expected](const QByteArray& temporary, const QByteArray& target) {
+                           return moveIntoPlaceIfUnchanged(temporary, target, expected);
+                       });
+    if (!replaced) {
+        qCDebug(lcSystem, "%s changed while it was replaced", qPrintable(filePath));
     }
-    file.close();
-    synchronizeDirectory(directory);
+    return replaced;
 }
 
 }  // namespace quorvane::PrivateFiles

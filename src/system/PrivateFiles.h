@@ -3,6 +3,9 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+#include <optional>
+
+#include "system/FileIdentity.h"
 
 // Files only the user may read, replaced in one step. Failures are std::system_error.
 namespace quorvane::PrivateFiles {
@@ -26,5 +29,11 @@ void createPrivateDirectory(const QString& directory);
 // happens; those left by a killed process are removed by a later call once they are unlocked
 // and a minute old.
 void replaceAtomically(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix);
+
+// Like replaceAtomically, but only while filePath is still the version `expected` (nothing:
+// no file there), so that a change made since it was read is not overwritten. Returns false,
+// leaving filePath as it found it, when the file changed.
+bool replaceIfUnchanged(const QString& filePath, QByteArrayView bytes, QStringView temporaryPrefix,
+                        const std::optional<FileIdentity>& expected);
 
 }  // namespace quorvane::PrivateFiles

@@ -287,7 +287,7 @@ private Q_SLOTS:
 
     // A token line stays while the keychain fails, moves into an empty one, and yields to a
     // token already there. Edits move it first and keep the identifier order; a token is
-    // saved trimmed, and not at all when it or the file is refused.
+    // saved trimmed, and not at all when it is refused.
     void tokensAndEdits() {
         const QString a = home_ + u"/work/a"_s;
         const QByteArray withToken = "token=" + token('F') + "\n" + rootsText({{idA, a, true}});
@@ -319,10 +319,86 @@ private Q_SLOTS:
         store().storeToken(u"  "_s + QString::fromUtf8(token('N')) + u"\n"_s);
         QCOMPARE(tokens_->token, QString::fromUtf8(token('N')));
         QCOMPARE(readFile(fileURL_), rootsText({{idA, a, true}}));
-        writeFile(fileURL_, "nonsense\n");
-        QVERIFY(
-            !failureOf([this] { store().storeToken(QString::fromUtf8(token('M'))); }).isEmpty());
         QCOMPARE(tokens_->saveCount.load(), 3);
+    }
+
+    // The token's state and its saving depend on the secret store alone: a file that cannot be
+    // read is left as it is, one that still carries a token line loses it.
+    void tokenBesideAnUnreadableFile_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("afterSave");
+        const QByteArray roots = rootsText({{idA, u"/srv"_s, true}});
+        QTest::newRow("too large") << roots + QByteArray(1048576, '#') << QByteArray("as is");
+        QTest::newRow("not UTF-8") << roots + "# caf\xe9\n" << QByteArray("as is");
+        QTest::newRow("NUL in a path")
+            << QByteArray("workspace.") + idA.toUtf8() + QByteArray("=/a\0b\n", 6)
+            << QByteArray("as is");
+        QTest::newRow("token line") << "token=" + token('F') + "\n" + roots << roots;
+        QTest::newRow("no token line") << roots << QByteArray("as is");
+    }
+
+    void tokenBesideAnUnreadableFile() {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, afterSave);
+        QVERIFY(QDir().mkpath(directory_));
+        writeFile(fileURL_, content);
+        tokens_->token = QString::fromUtf8(token('K'));
+        QCOMPARE(store().storedToken(), tokens_->token);
+        QCOMPARE(failureOf([this] { store().storeToken(QString::fromUtf8(token('N'))); }),
+                 QString());
+        QCOMPARE(tokens_->token, QString::fromUtf8(token('N')));
+        QCOMPARE(readFile(fileURL_), afterSave == "as is" ? content : afterSave);
+    }
+
+    // Nothing is written that the next read would refuse as too large.
+    void refusesToWriteMoreThanItReads() {
+        const QString a = home_ + u"/work/a"_s;
+        const qsizetype addition = rootsText({{idB, a, true}}).size() - rootsText({}).size();
+        AgentConfiguration full;
+        for (int i = 0; rootsText(full.workspaceRoots).size() + addition <= 1048576; ++i) {
+            const qsizetype room = 1048576 - rootsText(full.workspaceRoots).size();
+            full.workspaceRoots.append(
+                {u"%1-0000-4000-8000-000000000000"_s.arg(i, 8, 10, QLatin1Char('0')),
+                 u"/"_s + QString(std::clamp<qsizetype>(room - addition - 80, 1, 900), u'x'),
+                 false});
+        }
+        AgentConfiguration over = full;
+        over.workspaceRoots.append({idB, a, true});
+        const QString tooLarge = AgentConfigurationError::configurationTooLarge().message();
+        QCOMPARE(failureOf([&] { store().save(over); }), tooLarge);
+        QVERIFY(!QFile::exists(directory_));
+        store().save(full);
+        const QByteArray saved = readFile(fileURL_);
+        QCOMPARE(failureOf([&] { store().upsertWorkspace(idB, a, true); }), tooLarge);
+        QCOMPARE(readFile(fileURL_), saved);
+    }
+
+    // An editor replacing the file by rename, as "sed -i" does, while the store keeps saving:
+    // every edit stays.
+    void handEditsDuringSavesStay() {
+        const QString a = home_ + u"/work/a"_s;
+        store().upsertWorkspace(idA, a, false);
+        QProcess editor;
+        editor.start(u"/bin/sh"_s,
+                     {u"-c"_s,
+                      u"for i in $(seq 1000 1199); do sed -i \"\\$a workspace.0000$i-0000-4000-"
+                      u"8000-000000000000=/srv/$i\" \"$0\" || exit 1; done"_s,
+                      fileURL_});
+        QVERIFY(editor.waitForStarted());
+        int saves = 0;
+        while (!editor.waitForFinished(0) && saves < 100000) {
+            const QString failure =
+                failureOf([&] { store().upsertWorkspace(idA, a, ++saves % 2 == 0); });
+            QVERIFY2(
+                failure.isEmpty() ||
+                    failure == AgentConfigurationError::configurationChangedDuringSave().message(),
+                qPrintable(failure));
+        }
+        QVERIFY(editor.waitForFinished() || editor.state() == QProcess::NotRunning);
+        QCOMPARE(editor.exitCode(), 0);
+        const Roots roots = store().loadFile().workspaceRoots;
+        QCOMPARE(roots.size(), 201);
+        QVERIFY(saves > 20);
     }
 
     // Leftovers of a killed save go: regular files, ours, unlocked and a minute old. Anything

@@ -1,0 +1,7 @@
+#include "config/ConfigLogging.h"
+
+namespace quorvane {
+
+Q_LOGGING_CATEGORY(lcConfig, "quorvane.config")
+
+}  // namespace quorvane
