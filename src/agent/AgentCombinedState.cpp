@@ -4,6 +4,24 @@ namespace quorvane {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// The status card lays its detail out whole: an agent's message of any length is shown by its
+// first characters, never splitting a surrogate pair.
+constexpr qsizetype shownMessageLength = 1000;
+
+std::optional<QString> bounded(const std::optional<QString>& message) {
+    if (!message || message->size() <= shownMessageLength) {
+        return message;
+    }
+    const qsizetype cut = message->at(shownMessageLength - 1).isHighSurrogate()
+                              ? shownMessageLength - 1
+                              : shownMessageLength;
+    return message->first(cut) + u"…"_s;
+}
+
+}  // namespace
+
 std::optional<AgentServiceState> settledAgentState(const AgentServiceState& registration,
                                                    bool leaseConnected,
                                                    const AgentHealthReading& health) {
@@ -21,11 +39,11 @@ std::optional<AgentServiceState> settledAgentState(const AgentServiceState& regi
         return AgentServiceState::running();
     }
     if (snapshot->status == u"needs_configuration"_s) {
-        return AgentServiceState::needsConfiguration(snapshot->message);
+        return AgentServiceState::needsConfiguration(bounded(snapshot->message));
     }
     if (snapshot->status == u"error"_s) {
         return AgentServiceState::serviceError(
-            snapshot->message.value_or(u"Фоновая служба завершилась с ошибкой"_s));
+            bounded(snapshot->message).value_or(u"Фоновая служба завершилась с ошибкой"_s));
     }
     return std::nullopt;  // "starting", "stopped" and anything unknown
 }

@@ -208,6 +208,10 @@ FocusScope {
 
                     anchors.fill: parent
                     implicitHeight: Math.min(contentHeight, maximumHeight)
+                    // Rows are made as they scroll into view, none ahead: opening the sheet
+                    // costs the rows it shows.
+                    cacheBuffer: 0
+                    reuseItems: true
                     spacing: 8
                     clip: interactive
                     interactive: contentHeight > height
