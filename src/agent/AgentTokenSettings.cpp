@@ -10,6 +10,29 @@ namespace quorvane {
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+struct LoadedConfiguration {
+    AgentConfiguration configuration;
+    // The file could not be read; the configuration then holds only the stored token.
+    std::exception_ptr fileFailure;
+};
+
+// The token's state comes from the secret store whatever the file holds; a failure of the store
+// is the load's failure.
+LoadedConfiguration loadConfiguration(const AgentConfigurationStore& store) {
+    try {
+        return {store.load(), nullptr};
+    } catch (...) {
+        if (isTokenStorageFailure(std::current_exception())) {
+            throw;
+        }
+        return {{store.tokenStore().read(), {}}, std::current_exception()};
+    }
+}
+
+}  // namespace
+
 AgentTokenSettings::AgentTokenSettings(AgentConfigurationStore store, AuthorizeToken authorizeToken,
                                        QObject* parent)
     : QObject(parent),
@@ -24,9 +47,9 @@ void AgentTokenSettings::setDraft(const QString& draft) {
 void AgentTokenSettings::load(std::function<void()> then) {
     Q_EMIT rootsLoaded(rootsFromFileAlone());
     const quint64 load = ++loads_;
-    auto loaded = std::make_shared<AgentConfiguration>();
+    auto loaded = std::make_shared<LoadedConfiguration>();
     runOffMainThread(
-        this, [store = store_, loaded] { *loaded = store.load(); },
+        this, [store = store_, loaded] { *loaded = loadConfiguration(store); },
         [this, load, loaded, then = std::move(then)](const std::exception_ptr& failure) {
             if (load != loads_) {
                 return;  // a later load is under way and will publish
@@ -34,7 +57,10 @@ void AgentTokenSettings::load(std::function<void()> then) {
             if (failure) {
                 applyFailedLoad(failure);
             } else {
-                applyLoaded(*loaded);
+                applyLoaded(loaded->configuration);
+            }
+            if (loaded->fileFailure) {
+                Q_EMIT failed(failureDescription(loaded->fileFailure));
             }
             if (then) {
                 then();

@@ -1,5 +1,6 @@
 #include "tests/support/ViewModelRig.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <stdexcept>
 
@@ -27,6 +28,11 @@ ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
     tokenStore_ = scenario.tokenStore ? scenario.tokenStore : tokens_;
     if (!scenario.workspaceRoots.isEmpty()) {
         store().save(AgentConfiguration{std::nullopt, scenario.workspaceRoots});
+    }
+    if (QFile file(store().fileURL());
+        scenario.configurationFile &&
+        (!file.open(QIODevice::WriteOnly) || file.write(*scenario.configurationFile) < 0)) {
+        throw std::runtime_error("cannot write the configuration file");
     }
 
     AgentViewModelEnvironment environment;

@@ -35,6 +35,8 @@ struct PanelScenario {
     AgentViewModel::AuthorizeToken authorizeToken = [] {};
     bool ownsPanelName = true;
     QList<WorkspaceRootConfiguration> workspaceRoots;
+    // The configuration file's bytes as found, instead of the folders above.
+    std::optional<QByteArray> configurationFile;
     QString fullUserName = QStringLiteral("Анна Смирнова");
     QString userName = QStringLiteral("anna");
     QString shortVersion = QStringLiteral("1.2");

@@ -426,6 +426,26 @@ private Q_SLOTS:
         QCOMPARE(rig.log().limits.size(), 3);
     }
 
+    // The token's state comes from the secret store whatever the file holds; the file's own
+    // error stays in view.
+    void tokenStateOutlivesABrokenFile() {
+        PanelScenario scenario;
+        scenario.token = validToken;
+        scenario.configurationFile = QByteArray("workspace.\xff=/srv\n");
+        ViewModelRig rig(scenario);
+        QString fileError;
+        try {
+            rig.store().loadFile();
+        } catch (const std::exception& error) {
+            fileError = QString::fromUtf8(error.what());
+        }
+        QVERIFY(!fileError.isEmpty());
+        QCOMPARE(rig.model().configurationMessage(), fileError);
+        QCOMPARE(rig.model().tokenStatus(), AgentConfigurationStore::maskedToken(validToken));
+        QVERIFY(rig.model().hasSavedToken() && !rig.model().tokenAccessNeeded());
+        QVERIFY(rig.model().workspaceRoots().isEmpty());
+    }
+
     void refreshIsSkippedWhileAQueryIsPending() {
         ViewModelRig rig;
         rig.controller().refreshCompletesAtOnce = false;
