@@ -22,9 +22,9 @@ std::optional<QString> bounded(const std::optional<QString>& message) {
 
 }  // namespace
 
-std::optional<AgentServiceState> settledAgentState(const AgentServiceState& registration,
-                                                   bool leaseConnected,
-                                                   const AgentHealthReading& health) {
+std::optional<AgentServiceState> settledAgentState(
+    const AgentServiceState& registration, bool leaseConnected, const AgentHealthReading& health,
+    const std::optional<QDateTime>& registrationBegan) {
     if (registration.kind() != AgentServiceState::Kind::running) {
         return registration;
     }
@@ -32,7 +32,8 @@ std::optional<AgentServiceState> settledAgentState(const AgentServiceState& regi
         return std::nullopt;
     }
     const std::optional<AgentHealthSnapshot> snapshot = health.readSnapshot();
-    if (!snapshot) {
+    if (!snapshot ||
+        (snapshot->writtenAt && registrationBegan && *snapshot->writtenAt < *registrationBegan)) {
         return std::nullopt;
     }
     if (snapshot->status == u"running"_s) {
@@ -49,10 +50,11 @@ std::optional<AgentServiceState> settledAgentState(const AgentServiceState& regi
 }
 
 AgentServiceState combinedAgentState(const AgentServiceState& registration, bool leaseConnected,
-                                     const AgentHealthReading& health, AgentStartupClock& clock,
-                                     const QDateTime& now) {
+                                     const AgentHealthReading& health,
+                                     const std::optional<QDateTime>& registrationBegan,
+                                     AgentStartupClock& clock, const QDateTime& now) {
     if (std::optional<AgentServiceState> settled =
-            settledAgentState(registration, leaseConnected, health)) {
+            settledAgentState(registration, leaseConnected, health, registrationBegan)) {
         clock.reset();
         return *std::move(settled);
     }

@@ -70,8 +70,8 @@ void AgentServiceSequence::refreshRegistration(std::function<void()> then) {
 }
 
 AgentServiceState AgentServiceSequence::operationalState(const AgentServiceState& registration) {
-    return combinedAgentState(registration, guiLease_->isConnected(), *healthReader_, startupClock_,
-                              surroundings_.now());
+    return combinedAgentState(registration, guiLease_->isConnected(), *healthReader_,
+                              registrationBegan_, startupClock_, surroundings_.now());
 }
 
 void AgentServiceSequence::publishRefreshedState() {
@@ -130,6 +130,7 @@ void AgentServiceSequence::togglePower() {
     if (state_.isSwitchedOn()) {
         runServiceTask(&AgentServiceControlling::stop, &AgentServiceSequence::finishPowerChange);
     } else {
+        registrationBegan_ = surroundings_.now();
         runServiceTask(&AgentServiceControlling::start, &AgentServiceSequence::finishSwitchOn);
     }
 }
@@ -206,6 +207,7 @@ void AgentServiceSequence::applyConfigurationChange() {
         }
         setChangingState(true);
         guiLease_->update(false);
+        registrationBegan_ = surroundings_.now();
         runServiceTask(&AgentServiceControlling::start, &AgentServiceSequence::finishRestart);
     });
 }

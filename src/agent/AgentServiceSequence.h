@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "agent/AgentGUILease.h"
 #include "agent/AgentLogModel.h"
@@ -87,6 +88,9 @@ private:
     AgentLogModel& log_;
     Surroundings surroundings_;
     AgentStartupClock startupClock_;
+    // When this panel last asked for the agent to be started: a health file older than that
+    // is an earlier agent's.
+    std::optional<QDateTime> registrationBegan_;
     AgentServiceState state_;
     bool isChangingState_ = false;
     bool isShuttingDown_ = false;

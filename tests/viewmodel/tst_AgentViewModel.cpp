@@ -126,6 +126,8 @@ void runScenario() {
             rig.listen();
         } else if (action.startsWith(u"health=")) {
             rig.report(action.mid(7));
+        } else if (action == u"stale" || action == u"written") {
+            rig.health().snapshot->writtenAt = rig.clock.addSecs(action == u"stale" ? -1 : 0);
         } else if (action.startsWith(u"at=")) {
             rig.clock = begin.addMSecs(qRound64(action.mid(3).toDouble() * 1000));
         } else if (action.startsWith(u"shows=")) {
@@ -296,6 +298,10 @@ private Q_SLOTS:
                noBus);
         addRow("on fails, carried out after all", off, "later startFails",
                "power registered finish", "start", waiting, u"-"_s, noBus);
+        addRow("an earlier agent's health file is not the new one's", off, "",
+               "listen health=running stale power shows=starting refresh shows=starting written "
+               "refresh",
+               "start", on, u"-"_s, toOn);
         addRow("leftover stopped once", on, "leftover", "refresh refresh", "disable", off, u"-"_s,
                u"остановлен и убран из автозапуска"_s);
         addRow("leftover kept by a panel without the name", on, "leftover notOwner",
