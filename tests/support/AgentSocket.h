@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace quorvane::testing {
 
@@ -17,17 +16,8 @@ namespace quorvane::testing {
 // sun_path without its NUL included); counts the panel's open connections.
 class AgentSocket {
 public:
-    explicit AgentSocket(const QString& path) : path_(QFile::encodeName(path)) {
-        QFile::remove(path);
-        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-        std::memcpy(address.sun_path, path_.constData(),
-                    std::min(sizeof address.sun_path, size_t(path_.size())));
-        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path_.size()));
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(listener_, 16) != 0) {
-            ::close(std::exchange(listener_, -1));
-        }
-    }
+    explicit AgentSocket(const QString& path)
+        : path_(QFile::encodeName(path)), listener_(listenAt(path)) {}
     ~AgentSocket() {
         std::for_each(accepted_.begin(), accepted_.end(), ::close);
         if (listener_ >= 0) {
@@ -38,7 +28,22 @@ public:
     AgentSocket(const AgentSocket&) = delete;
     AgentSocket& operator=(const AgentSocket&) = delete;
 
-    bool isListening() const { return listener_ >= 0; }
+    // A non-blocking listening socket at `path`, or -1.
+    static int listenAt(const QString& path, int backlog = 16) {
+        QFile::remove(path);
+        const QByteArray encoded = QFile::encodeName(path);
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        std::memcpy(address.sun_path, encoded.constData(),
+                    std::min(sizeof address.sun_path, size_t(encoded.size())));
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(encoded.size()));
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (socket >= 0 && (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+                            ::listen(socket, backlog) != 0)) {
+            ::close(socket);
+            return -1;
+        }
+        return socket;
+    }
     // Accepts what waits; a closed connection reads as its end, an open one would block.
     int openConnections() {
         for (int descriptor; (descriptor = ::accept4(listener_, nullptr, nullptr, 0)) >= 0;) {
@@ -52,7 +57,7 @@ public:
 
 private:
     QByteArray path_;
-    int listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int listener_;
     QList<int> accepted_;
 };
 
