@@ -1,33 +1,38 @@
 #pragma once
 
-#include <QDateTime>
-#include <QLocale>
+#include <QAbstractItemModel>
 #include <QObject>
 #include <QStringList>
 #include <QVariantList>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <optional>
 
 #include "agent/AgentGUILease.h"
+#include "agent/AgentLogModel.h"
 #include "agent/AgentServiceControlling.h"
+#include "agent/AgentServiceSequence.h"
 #include "agent/AgentServiceState.h"
+#include "agent/AgentTokenSettings.h"
 #include "agent/AgentViewModelEnvironment.h"
+#include "agent/AgentWorkspaceSettings.h"
 #include "config/AgentConfigurationStore.h"
 #include "monitor/AgentHealthReading.h"
 #include "monitor/AgentLogReading.h"
 
 namespace quorvane {
 
-// The panel's single observable state object. Lives on the main thread; views bind to its
-// properties and call its invokable actions. No exception leaves it.
+// The panel's single observable state object, the one the views bind to: a front over the
+// service sequence, the token and workspace settings and the in-memory log, plus the views'
+// own flags. Lives on the main thread; no exception leaves it.
 class AgentViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(
         quorvane::AgentServiceState serviceState READ serviceState NOTIFY serviceStateChanged)
     Q_PROPERTY(bool isChangingState READ isChangingState NOTIFY isChangingStateChanged)
     Q_PROPERTY(QStringList logEntries READ logEntries NOTIFY logEntriesChanged)
+    // The same lines as rows (role "line"), for a list view.
+    Q_PROPERTY(QAbstractItemModel* logLines READ logLines CONSTANT)
     Q_PROPERTY(
         bool isLogExpanded READ isLogExpanded WRITE setLogExpanded NOTIFY isLogExpandedChanged)
     Q_PROPERTY(bool isWorkspaceSheetPresented READ isWorkspaceSheetPresented WRITE
@@ -37,6 +42,8 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(bool hasWorkspacePath READ hasWorkspacePath NOTIFY workspacePathChanged)
     // Each element a map with "id", "path" and "writeEnabled".
     Q_PROPERTY(QVariantList workspaceRoots READ workspaceRootsForViews NOTIFY workspaceRootsChanged)
+    // The same bindings as rows (roles "rootID", "path", "writeEnabled"), for a list view.
+    Q_PROPERTY(QAbstractItemModel* workspaceRootsModel READ workspaceRootsModel CONSTANT)
     Q_PROPERTY(QString workspaceRootIDDraft READ workspaceRootIDDraft WRITE setWorkspaceRootIDDraft
                    NOTIFY workspaceRootIDDraftChanged)
     Q_PROPERTY(bool workspaceWriteEnabled READ workspaceWriteEnabled WRITE setWorkspaceWriteEnabled
@@ -62,67 +69,67 @@ class AgentViewModel : public QObject {
     Q_PROPERTY(QString workspaceAccount READ workspaceAccount CONSTANT)
 
 public:
-    // Runs may throw; called on a background thread. Asks the desktop to unlock the token.
-    using AuthorizeToken = std::function<void()>;
+    using AuthorizeToken = AgentTokenSettings::AuthorizeToken;
 
     AgentViewModel(std::unique_ptr<AgentServiceControlling> serviceController,
                    std::unique_ptr<AgentGUILease> guiLease,
                    std::unique_ptr<AgentHealthReading> healthReader,
                    std::unique_ptr<AgentLogReading> logReader,
-                   AgentConfigurationStore configurationStore,
-                   AuthorizeToken authorizeToken = defaultAuthorizeToken(),
-                   AgentViewModelEnvironment environment = AgentViewModelEnvironment::system(),
-                   QObject* parent = nullptr);
+                   AgentConfigurationStore configurationStore, AuthorizeToken authorizeToken,
+                   AgentViewModelEnvironment environment, QObject* parent = nullptr);
     ~AgentViewModel() override;
 
-    // Unlocks the secret store with the desktop's prompt allowed, discarding the token.
-    static AuthorizeToken defaultAuthorizeToken();
-
-    AgentServiceState serviceState() const { return serviceState_; }
-    bool isChangingState() const { return isChangingState_; }
-    QStringList logEntries() const { return logEntries_; }
+    const AgentServiceState& serviceState() const { return service_.state(); }
+    bool isChangingState() const { return service_.isChangingState(); }
+    QStringList logEntries() const { return log_.lines(); }
+    QAbstractItemModel* logLines() { return &log_; }
     bool isLogExpanded() const { return isLogExpanded_; }
     void setLogExpanded(bool expanded);
     bool isWorkspaceSheetPresented() const { return isWorkspaceSheetPresented_; }
     void setWorkspaceSheetPresented(bool presented);
-    const std::optional<QString>& workspacePath() const { return workspacePath_; }
-    const QList<WorkspaceRootConfiguration>& workspaceRoots() const { return workspaceRoots_; }
-    QString workspaceRootIDDraft() const { return workspaceRootIDDraft_; }
-    void setWorkspaceRootIDDraft(const QString& draft);
-    bool workspaceWriteEnabled() const { return workspaceWriteEnabled_; }
-    void setWorkspaceWriteEnabled(bool enabled);
-    QString tokenDraft() const { return tokenDraft_; }
-    void setTokenDraft(const QString& draft);
-    QString tokenStatus() const { return tokenStatus_; }
-    bool hasSavedToken() const { return hasSavedToken_; }
-    bool tokenAccessNeeded() const { return tokenAccessNeeded_; }
-    bool isAuthorizingToken() const { return isAuthorizingToken_; }
-    bool isSavingToken() const { return isSavingToken_; }
+    const std::optional<QString>& workspacePath() const { return workspace_.path(); }
+    const QList<WorkspaceRootConfiguration>& workspaceRoots() const {
+        return workspace_.rootList();
+    }
+    QAbstractItemModel* workspaceRootsModel() { return &workspace_.roots(); }
+    QString workspaceRootIDDraft() const { return workspace_.rootIDDraft(); }
+    void setWorkspaceRootIDDraft(const QString& draft) { workspace_.setRootIDDraft(draft); }
+    bool workspaceWriteEnabled() const { return workspace_.writeEnabled(); }
+    void setWorkspaceWriteEnabled(bool enabled) { workspace_.setWriteEnabled(enabled); }
+    QString tokenDraft() const { return token_.draft(); }
+    void setTokenDraft(const QString& draft) { token_.setDraft(draft); }
+    QString tokenStatus() const { return token_.status(); }
+    bool hasSavedToken() const { return token_.hasSavedToken(); }
+    bool tokenAccessNeeded() const { return token_.accessNeeded(); }
+    bool isAuthorizingToken() const { return token_.isAuthorizing(); }
+    bool isSavingToken() const { return token_.isSaving(); }
     const std::optional<QString>& configurationMessage() const { return configurationMessage_; }
     QString updateStatus() const { return updateStatus_; }
     void setUpdateStatus(const QString& status);
 
-    QString workspaceStatusTitle() const;
-    QString workspaceStatusDetail() const;
+    QString workspaceStatusTitle() const { return workspace_.statusTitle(); }
+    QString workspaceStatusDetail() const { return workspace_.statusDetail(); }
     QString versionText() const;
     QString workspaceAccount() const;
 
     Q_INVOKABLE void refresh();
-    Q_INVOKABLE void shutdown();
-    Q_INVOKABLE void togglePower();
+    Q_INVOKABLE void shutdown() { service_.shutdown(); }
+    Q_INVOKABLE void togglePower() { service_.togglePower(); }
     // True when the draft is valid and its save has begun; the outcome follows on the main
     // thread (configurationMessage), since the secret store may take seconds to answer.
-    Q_INVOKABLE bool saveToken();
-    Q_INVOKABLE void authorizeTokenAccess();
+    Q_INVOKABLE bool saveToken() { return token_.save(); }
+    Q_INVOKABLE void authorizeTokenAccess() { token_.authorize(); }
     Q_INVOKABLE void selectWorkspaceFolder();
     Q_INVOKABLE void saveWorkspace();
-    Q_INVOKABLE void removeWorkspace(const QString& rootID);
+    Q_INVOKABLE void removeWorkspace(const QString& rootID) { workspace_.remove(rootID); }
     // Lifts the user's mask of the agent's service (systemd's counterpart of a login item
     // the user switched off); the agent stays off.
-    Q_INVOKABLE void openLoginItemsSettings();
+    Q_INVOKABLE void openLoginItemsSettings() { service_.allowBackgroundStart(); }
 
     // The user's text for a failure of the service controller.
-    static QString userFacingMessage(const std::exception_ptr& failure);
+    static QString userFacingMessage(const std::exception_ptr& failure) {
+        return AgentServiceSequence::userFacingMessage(failure);
+    }
 
 Q_SIGNALS:
     void serviceStateChanged();
@@ -147,101 +154,30 @@ Q_SIGNALS:
     void workspaceStatusDetailChanged();
 
 private:
-    // Implementation-private operations and members are the implementer's; keep the public
-    // surface above stable, the views and tests depend on it.
-    QString workspacePathOrEmpty() const { return workspacePath_.value_or(QString()); }
-    bool hasWorkspacePath() const { return workspacePath_.has_value(); }
+    QString workspacePathOrEmpty() const { return workspacePath().value_or(QString()); }
+    bool hasWorkspacePath() const { return workspacePath().has_value(); }
     QVariantList workspaceRootsForViews() const;
     QString configurationMessageOrEmpty() const {
         return configurationMessage_.value_or(QString());
     }
     bool hasConfigurationMessage() const { return configurationMessage_.has_value(); }
-
-    // Published assignments; each one notifies, also when the value is unchanged.
-    void setServiceState(AgentServiceState state);
-    void setChangingState(bool changing);
-    void setLogEntries(QStringList entries);
-    void setWorkspacePath(std::optional<QString> path);
-    void setWorkspaceRoots(QList<WorkspaceRootConfiguration> roots);
-    void setTokenStatus(QString status);
-    void setHasSavedToken(bool hasToken);
-    void setTokenAccessNeeded(bool needed);
-    void setAuthorizingToken(bool authorizing);
-    void setSavingToken(bool saving);
     void setConfigurationMessage(std::optional<QString> message);
+    void forwardSignals();
 
-    void appendLog(const QString& message);
-    // The folders at once from the file; the token's state from the secret store on a worker,
-    // applied on the main thread, after which `then` runs. Only the latest load is applied.
-    void loadConfiguration(std::function<void()> then = {});
-    void applyLoadedConfiguration(const AgentConfiguration& configuration);
-    void applyFailedLoad(const std::exception_ptr& failure);
-    // Runs `work` on a thread of its own (the secret store may wait for seconds); `done` gets
-    // its failure, null on success, on the main thread and never after this object is gone.
-    void runOffMainThread(std::function<void()> work, std::function<void(std::exception_ptr)> done);
-    void finishTokenSave(const std::exception_ptr& failure);
-    QList<WorkspaceRootConfiguration> workspaceRootsFromFileAlone() const;
-    AgentServiceState operationalState(const AgentServiceState& registrationState);
-    AgentServiceState stateFromHealth(const AgentHealthSnapshot& snapshot);
-    AgentServiceState waitingForService();
+    // Every change of the configuration: reload, tell the user, restart a running agent, log.
+    void applyConfigurationChange(const QString& message, const QString& logLine);
+    void applyRestoredTokenAccess();
 
-    // Re-reads the registration; then() runs on the main thread once it is read, never after
-    // this object is gone.
-    void refreshService(std::function<void()> then);
-    void publishRefreshedState();
-    void removeLeftoverRegistrationOnce();
-    void finishLeftoverRemoval(std::exception_ptr failure);
-    // An operation of the controller; the handler runs on the main thread, at once when the
-    // controller completes synchronously, never after this object is gone.
-    using ServiceTask = void (AgentServiceControlling::*)(AgentServiceControlling::Completion);
-    using TaskHandler = void (AgentViewModel::*)(std::exception_ptr failure);
-    void runServiceTask(ServiceTask task, TaskHandler handler);
-    void finishSwitchOn(std::exception_ptr failure);
-    void finishStopAfterShutdown(std::exception_ptr failure);
-    void finishPowerChange(std::exception_ptr failure);
-    void publishRegistrationChange();
-    void publishPowerFailure(std::exception_ptr failure);
-    void applyConfigurationChange();
-    void finishRestart(std::exception_ptr failure);
-    // Also the handler of the stop that follows a restart finished after shutdown().
-    void finishRestartFailure(std::exception_ptr failure);
-    void saveWorkspaceWhileRegistered();
-    void finishAllowingBackgroundStart(std::exception_ptr failure);
-    // failure: nothing on success, else the failure's description.
-    void finishTokenAuthorization(const std::optional<QString>& failure);
-
-    AgentServiceState serviceState_;
-    bool isChangingState_ = false;
-    QStringList logEntries_;
+    std::unique_ptr<AgentLogReading> logReader_;
+    AgentViewModelEnvironment environment_;
+    AgentLogModel log_;
+    AgentServiceSequence service_;
+    AgentTokenSettings token_;
+    AgentWorkspaceSettings workspace_;
     bool isLogExpanded_ = false;
     bool isWorkspaceSheetPresented_ = false;
-    std::optional<QString> workspacePath_;
-    QList<WorkspaceRootConfiguration> workspaceRoots_;
-    QString workspaceRootIDDraft_;
-    bool workspaceWriteEnabled_ = false;
-    QString tokenDraft_;
-    QString tokenStatus_;
-    bool hasSavedToken_ = false;
-    bool tokenAccessNeeded_ = false;
-    bool isAuthorizingToken_ = false;
-    bool isSavingToken_ = false;
-    quint64 configurationLoads_ = 0;
     std::optional<QString> configurationMessage_;
     QString updateStatus_;
-
-    std::unique_ptr<AgentServiceControlling> serviceController_;
-    std::unique_ptr<AgentGUILease> guiLease_;
-    std::unique_ptr<AgentHealthReading> healthReader_;
-    std::unique_ptr<AgentLogReading> logReader_;
-    AgentConfigurationStore configurationStore_;
-    AuthorizeToken authorizeToken_;
-    AgentViewModelEnvironment environment_;
-    QLocale timestampLocale_;
-    bool isShuttingDown_ = false;
-    bool isRefreshingService_ = false;
-    bool hasCheckedForLeftover_ = false;
-    // When the current wait for the agent's confirmation began.
-    std::optional<QDateTime> serviceStartBeganAt_;
 };
 
 }  // namespace quorvane

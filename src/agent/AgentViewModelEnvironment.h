@@ -19,6 +19,10 @@ struct AgentViewModelEnvironment {
     // The user's full name (may be empty) and login name.
     QString fullUserName;
     QString userName;
+    // Whether this panel owns the session bus's panel name. A panel that does not (a second
+    // one, or one that lost the name) never stops a registration it did not make as a
+    // leftover: it may be the agent of the panel that owns the name.
+    std::function<bool()> ownsPanelName = [] { return true; };
 
     // The real clock, the passwd entry of the current user and the project version; no folder
     // chooser (the application supplies one).

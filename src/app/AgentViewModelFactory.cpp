@@ -13,6 +13,19 @@
 
 namespace quorvane {
 
+namespace {
+
+// Lets the secret store prompt for as long as it lives; on the authorisation's worker thread.
+class UserInteractionAllowance {
+public:
+    UserInteractionAllowance() { KeychainAgentTokenStore::setUserInteractionAllowed(true); }
+    ~UserInteractionAllowance() { KeychainAgentTokenStore::setUserInteractionAllowed(false); }
+    UserInteractionAllowance(const UserInteractionAllowance&) = delete;
+    UserInteractionAllowance& operator=(const UserInteractionAllowance&) = delete;
+};
+
+}  // namespace
+
 QString AgentViewModelFactory::installPrefix() {
     const QFileInfo executable(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
     QDir prefix = executable.absoluteDir();
@@ -33,6 +46,13 @@ std::optional<QString> AgentViewModelFactory::chooseWorkspaceFolder() {
     return dialog.selectedFiles().constFirst();
 }
 
+AgentViewModel::AuthorizeToken AgentViewModelFactory::authorizeToken() {
+    return [] {
+        const UserInteractionAllowance allowance;
+        static_cast<void>(KeychainAgentTokenStore(true).read());
+    };
+}
+
 AgentViewModelEnvironment AgentViewModelFactory::environment() {
     AgentViewModelEnvironment environment = AgentViewModelEnvironment::system();
     environment.chooseFolder = &AgentViewModelFactory::chooseWorkspaceFolder;
@@ -49,8 +69,8 @@ std::unique_ptr<AgentViewModel> AgentViewModelFactory::create(
                                                std::make_shared<KeychainAgentTokenStore>(false));
     return std::make_unique<AgentViewModel>(
         std::move(serviceController), std::move(guiLease), std::make_unique<AgentHealthReader>(),
-        std::make_unique<AgentLogReader>(), std::move(configurationStore),
-        AgentViewModel::defaultAuthorizeToken(), std::move(environment));
+        std::make_unique<AgentLogReader>(), std::move(configurationStore), authorizeToken(),
+        std::move(environment));
 }
 
 }  // namespace quorvane

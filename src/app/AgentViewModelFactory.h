@@ -19,6 +19,8 @@ public:
     static AgentViewModelEnvironment environment();
     // Modal folder dialog; nothing when the user cancels.
     static std::optional<QString> chooseWorkspaceFolder();
+    // Unlocks the secret store with the desktop's prompt allowed, discarding the token.
+    static AgentViewModel::AuthorizeToken authorizeToken();
     // Tests hand in an environment of their own, such as a folder chooser that answers at once.
     static std::unique_ptr<AgentViewModel> create(
         AgentViewModelEnvironment environment = AgentViewModelFactory::environment());

@@ -1,5 +1,8 @@
 #include "monitor/AgentHealthReader.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -62,7 +65,13 @@ QString AgentHealthReader::defaultPath() {
 
 std::optional<AgentHealthSnapshot> AgentHealthReader::readSnapshot() const {
     const auto bytes = readSmallFile(path_);
-    return bytes ? decode(*bytes) : std::nullopt;
+    std::optional<AgentHealthSnapshot> snapshot = bytes ? decode(*bytes) : std::nullopt;
+    if (struct stat status = {};
+        snapshot && ::stat(QFile::encodeName(path_).constData(), &status) == 0) {
+        snapshot->writtenAt = QDateTime::fromMSecsSinceEpoch(qint64(status.st_mtim.tv_sec) * 1000 +
+                                                             status.st_mtim.tv_nsec / 1000000);
+    }
+    return snapshot;
 }
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <optional>
 
@@ -11,6 +12,8 @@ struct AgentHealthSnapshot {
     QString status;
     std::optional<QString> message;
     QString updatedAt;
+    // When the file was last written, as its file system tells; nothing when unknown.
+    std::optional<QDateTime> writtenAt = std::nullopt;
 
     friend bool operator==(const AgentHealthSnapshot&, const AgentHealthSnapshot&) = default;
 };

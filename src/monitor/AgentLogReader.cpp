@@ -1,5 +1,8 @@
 #include "monitor/AgentLogReader.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QStringDecoder>
 #include <algorithm>
 
@@ -105,6 +108,15 @@ QStringList AgentLogReader::readRecentLines(int limit) const {
     }
     const qsizetype keep = std::max(limit, 1);
     return lines.size() > keep ? lines.sliced(lines.size() - keep) : lines;
+}
+
+std::optional<AgentLogStamp> AgentLogReader::stamp() const {
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path_).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    return AgentLogStamp{qint64(status.st_size),
+                         qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }
 
 }  // namespace quorvane

@@ -18,6 +18,7 @@ public:
     const QString& path() const { return path_; }
 
     QStringList readRecentLines(int limit) const override;
+    std::optional<AgentLogStamp> stamp() const override;
 
 private:
     QString path_;

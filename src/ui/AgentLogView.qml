@@ -3,8 +3,8 @@ import Quorvane.Ui
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
-// Fourth row: a card that opens to show the recent log lines as one block of selectable
-// monospaced text. Whether it is open lives in the view model.
+// Fourth row: a card that opens to show the recent log lines, each selectable monospaced
+// text. Whether it is open lives in the view model.
 Rectangle {
     id: panel
 
@@ -82,11 +82,7 @@ Rectangle {
             }
         }
 
-        ScrollView {
-            id: scroll
-
-            readonly property alias text: logText.text
-
+        Rectangle {
             objectName: "agent.log"
             visible: panel.model.isLogExpanded
             Layout.fillWidth: true
@@ -94,33 +90,42 @@ Rectangle {
             Layout.minimumHeight: panel.minimumLogHeight
             Layout.preferredHeight: panel.minimumLogHeight
             Layout.maximumHeight: panel.maximumLogHeight
-            contentWidth: availableWidth
-            clip: true
-            ScrollBar.vertical.policy: contentHeight > height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
-            ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
+            radius: 10
+            color: Qt.rgba(0, 0, 0, 0.32)
 
-            background: Rectangle {
-                radius: 10
-                color: Qt.rgba(0, 0, 0, 0.32)
-            }
+            // One selectable line per row; only the rows in view exist.
+            ListView {
+                id: lines
 
-            TextEdit {
-                id: logText
+                objectName: "agent.logLines"
+                anchors.fill: parent
+                topMargin: 14
+                bottomMargin: 14
+                clip: true
+                boundsBehavior: Flickable.StopAtBounds
+                model: panel.model.logLines
+                ScrollBar.vertical: ScrollBar {
+                    policy: lines.contentHeight > lines.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                }
 
-                width: scroll.availableWidth
-                padding: 14
-                text: panel.model.logEntries.join("\n")
-                textFormat: TextEdit.PlainText
-                wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-                readOnly: true
-                selectByMouse: true
-                persistentSelection: true
-                font: TextStyles.monospacedCaption
-                color: QuorvaneTheme.logText
-                Accessible.role: Accessible.StaticText
-                Accessible.name: text
-                selectionColor: SystemColors.blue
-                selectedTextColor: "white"
+                delegate: TextEdit {
+                    required property string line
+
+                    width: ListView.view.width
+                    leftPadding: 14
+                    rightPadding: 14
+                    text: line
+                    textFormat: TextEdit.PlainText
+                    wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
+                    readOnly: true
+                    selectByMouse: true
+                    font: TextStyles.monospacedCaption
+                    color: QuorvaneTheme.logText
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                    selectionColor: SystemColors.blue
+                    selectedTextColor: "white"
+                }
             }
         }
     }

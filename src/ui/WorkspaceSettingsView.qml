@@ -195,92 +195,108 @@ FocusScope {
 
             SettingsGroupBox {
                 objectName: "workspace.savedRoots"
-                visible: sheet.model.workspaceRoots.length > 0
+                visible: savedRoots.count > 0
                 Layout.fillWidth: true
                 title: PlatformTexts.savedFoldersTitle
 
-                ColumnLayout {
+                // Only the rows in view exist, however many folders are saved; beyond a few
+                // rows the list scrolls within the sheet.
+                ListView {
+                    id: savedRoots
+
+                    readonly property int maximumHeight: 320
+
                     anchors.fill: parent
+                    implicitHeight: Math.min(contentHeight, maximumHeight)
+                    // Rows are made as they scroll into view, none ahead: opening the sheet
+                    // costs the rows it shows.
+                    cacheBuffer: 0
+                    reuseItems: true
                     spacing: 8
+                    clip: interactive
+                    interactive: contentHeight > height
+                    boundsBehavior: Flickable.StopAtBounds
+                    model: sheet.model.workspaceRootsModel
+                    ScrollBar.vertical: ScrollBar {
+                        policy: savedRoots.interactive ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                    }
 
-                    Repeater {
-                        model: sheet.model.workspaceRoots
+                    // Anchored rather than laid out, so the remove button stays centred
+                    // while the wrapped path settles its height.
+                    delegate: Item {
+                        id: row
 
-                        // Anchored rather than laid out, so the remove button stays centred
-                        // while the wrapped path settles its height.
-                        Item {
-                            id: row
+                        required property string rootID
+                        required property string path
+                        required property bool writeEnabled
 
-                            required property var modelData
-                            readonly property string rootID: modelData.id
+                        objectName: "workspace.savedRoot." + rootID
+                        width: ListView.view.width
+                        implicitHeight: Math.max(texts.implicitHeight, remove.implicitHeight)
+                        height: implicitHeight
 
-                            objectName: "workspace.savedRoot." + rootID
-                            Layout.fillWidth: true
-                            implicitHeight: Math.max(texts.implicitHeight, remove.implicitHeight)
+                        ColumnLayout {
+                            id: texts
 
-                            ColumnLayout {
-                                id: texts
+                            anchors.left: parent.left
+                            anchors.right: remove.left
+                            anchors.rightMargin: 5
+                            anchors.verticalCenter: parent.verticalCenter
+                            spacing: 2
 
-                                anchors.left: parent.left
-                                anchors.right: remove.left
-                                anchors.rightMargin: 5
-                                anchors.verticalCenter: parent.verticalCenter
-                                spacing: 2
-
-                                SelectableText {
-                                    objectName: "workspace.savedRoot.path"
-                                    Layout.fillWidth: true
-                                    text: row.modelData.path
-                                    font: TextStyles.body
-                                    color: SystemColors.label
-                                }
-                                Label {
-                                    Layout.fillWidth: true
-                                    text: "Сохранено локально · подключение проверяется в кабинете"
-                                    wrapMode: Text.Wrap
-                                    font: TextStyles.caption
-                                    color: SystemColors.secondaryLabel
-                                }
-                                Label {
-                                    objectName: "workspace.savedRoot.access"
-                                    Layout.fillWidth: true
-                                    text: row.rootID + " · " + (row.modelData.writeEnabled ? "чтение и запись" : "только чтение")
-                                    textFormat: Text.PlainText
-                                    wrapMode: Text.Wrap
-                                    font: TextStyles.caption
-                                    color: SystemColors.secondaryLabel
-                                }
+                            SelectableText {
+                                objectName: "workspace.savedRoot.path"
+                                Layout.fillWidth: true
+                                text: row.path
+                                font: TextStyles.body
+                                color: SystemColors.label
                             }
-                            ToolButton {
-                                id: remove
+                            Label {
+                                Layout.fillWidth: true
+                                text: "Сохранено локально · подключение проверяется в кабинете"
+                                wrapMode: Text.Wrap
+                                font: TextStyles.caption
+                                color: SystemColors.secondaryLabel
+                            }
+                            Label {
+                                objectName: "workspace.savedRoot.access"
+                                Layout.fillWidth: true
+                                text: row.rootID + " · " + (row.writeEnabled ? "чтение и запись" : "только чтение")
+                                textFormat: Text.PlainText
+                                wrapMode: Text.Wrap
+                                font: TextStyles.caption
+                                color: SystemColors.secondaryLabel
+                            }
+                        }
+                        ToolButton {
+                            id: remove
 
-                                objectName: "workspace.savedRoot.remove"
-                                anchors.right: parent.right
-                                anchors.verticalCenter: parent.verticalCenter
-                                focusPolicy: Qt.TabFocus
-                                display: AbstractButton.IconOnly
-                                icon.name: "user-trash-symbolic"
-                                icon.source: Qt.resolvedUrl("icons/trash.svg")
-                                icon.width: 16
-                                icon.height: 16
-                                icon.color: SystemColors.red
-                                Accessible.name: "Удалить Workspace " + row.rootID
-                                onClicked: sheet.model.removeWorkspace(row.rootID)
-                                Keys.onReturnPressed: clicked()
-                                Keys.onEnterPressed: clicked()
+                            objectName: "workspace.savedRoot.remove"
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            focusPolicy: Qt.TabFocus
+                            display: AbstractButton.IconOnly
+                            icon.name: "user-trash-symbolic"
+                            icon.source: Qt.resolvedUrl("icons/trash.svg")
+                            icon.width: 16
+                            icon.height: 16
+                            icon.color: SystemColors.red
+                            Accessible.name: "Удалить Workspace " + row.rootID
+                            onClicked: sheet.model.removeWorkspace(row.rootID)
+                            Keys.onReturnPressed: clicked()
+                            Keys.onEnterPressed: clicked()
 
-                                // Borderless: only a press or the keyboard focus shows a shape.
-                                background: Rectangle {
-                                    implicitWidth: 28
-                                    implicitHeight: 28
+                            // Borderless: only a press or the keyboard focus shows a shape.
+                            background: Rectangle {
+                                implicitWidth: 28
+                                implicitHeight: 28
+                                radius: 6
+                                color: remove.down ? remove.palette.mid : "transparent"
+
+                                FocusRing {
+                                    shown: remove.visualFocus
+                                    gap: 0
                                     radius: 6
-                                    color: remove.down ? remove.palette.mid : "transparent"
-
-                                    FocusRing {
-                                        shown: remove.visualFocus
-                                        gap: 0
-                                        radius: 6
-                                    }
                                 }
                             }
                         }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "app/AgentViewModelFactory.h"
+#include "config/PlatformWording.h"
 #include "keychain/KeychainAgentTokenStore.h"
 #include "tests/support/SessionTools.h"
 #include "tests/ui/PanelFixture.h"
@@ -87,6 +88,14 @@ private Q_SLOTS:
         // deadline, so every call the saves made has ended and its outcome has come back.
         QTest::qWait(4000);
         QCOMPARE_LE(probe.worstMs(), allowedLatenessMs);
+        // The folder went into the file and is listed; the token was not reported stored, and
+        // the reload after the folder's save could not read it.
+        const QList<WorkspaceRootConfiguration> saved = panel.store().loadFile().workspaceRoots;
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(model.workspaceRoots(), saved);
+        QVERIFY(!model.isSavingToken());
+        QVERIFY(model.configurationMessage() != PlatformWording::current().tokenStored());
+        QCOMPARE(model.tokenStatus(), u"Не удалось прочитать"_s);
     }
 
     // Several refresh cycles of the window, a power click and the timeouts of the answers it

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -105,7 +106,14 @@ private Q_SLOTS:
     void healthFile() {
         QFETCH(QByteArray, content);
         QFETCH(OptionalSnapshot, expected);
-        QCOMPARE(AgentHealthReader(write(content)).readSnapshot(), expected);
+        const QString path = write(content);
+        OptionalSnapshot read = AgentHealthReader(path).readSnapshot();
+        if (read) {
+            // When it was written is the file's modification time, to the millisecond.
+            QCOMPARE(read->writtenAt, QFileInfo(path).lastModified());
+            read->writtenAt.reset();
+        }
+        QCOMPARE(read, expected);
     }
 
     void recentLines_data() {

@@ -3,15 +3,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cstring>
 #include <future>
 
 #include "agent/AgentGUILease.h"
+#include "tests/support/AgentSocket.h"
 
 using namespace quorvane;
+using quorvane::testing::AgentSocket;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -27,21 +27,6 @@ struct Fd {
         }
     }
 };
-
-// Linux takes a path that fills sun_path without its NUL; the lease must not.
-int listening(const QString& path, int backlog = 8) {
-    QFile::remove(path);
-    const QByteArray encoded = path.toUtf8();
-    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
-    std::memcpy(address.sun_path, encoded.constData(),
-                std::min(sizeof address.sun_path, size_t(encoded.size())));
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(encoded.size()));
-    return ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                   ::listen(socket, backlog) == 0
-               ? socket
-               : -1;
-}
 
 int accepted(int listener) {
     return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -77,7 +62,7 @@ private Q_SLOTS:
         QFETCH(QString, agent);
         QString path = directory_.path() + u'/';
         path += QString(pathBytes > 0 ? pathBytes - path.size() : 4, u's');
-        Fd listener{agent.isEmpty() ? -1 : listening(path)};
+        Fd listener{agent.isEmpty() ? -1 : AgentSocket::listenAt(path)};
         QVERIFY(agent.isEmpty() || listener >= 0);
         if (agent == u"gone") {
             listener.reset();  // the file stays
@@ -97,7 +82,7 @@ private Q_SLOTS:
     // panel lets go; made again in the same call once the agent closed it, even with data unread.
     void holdsOneConnectionWhileTheAgentRuns() {
         const QString path = directory_.filePath(u"agent-gui.sock"_s);
-        Fd listener{listening(path)};
+        Fd listener{AgentSocket::listenAt(path)};
         auto lease = std::make_unique<AgentGUILease>(path);
         lease->update(false);
         QCOMPARE(accepted(listener), -1);
@@ -129,7 +114,7 @@ private Q_SLOTS:
 
     void doesNotWaitForAnAgentWithAFullBacklog() {
         const QString path = directory_.filePath(u"agent-gui.sock"_s);
-        Fd listener{listening(path, 0)};
+        Fd listener{AgentSocket::listenAt(path, 0)};
         // One connection fills a backlog of zero; a blocking connect would now wait.
         AgentGUILease waiting(path);
         waiting.update(true);

@@ -1,22 +1,14 @@
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
 
+#include "agent/AgentCombinedState.h"
 #include "agent/AgentServiceError.h"
 #include "agent/AgentViewModel.h"
 #include "config/AgentConfigurationError.h"
 #include "config/AgentTokenStorageError.h"
 #include "config/PlatformWording.h"
-#include "tests/support/FakeHealthReader.h"
-#include "tests/support/FakeLogReader.h"
-#include "tests/support/FakeServiceController.h"
-#include "tests/support/FakeTokenStore.h"
+#include "tests/support/ViewModelRig.h"
 
 using namespace quorvane;
 using namespace quorvane::testing;
@@ -48,105 +40,47 @@ std::exception_ptr serviceFailure(bool fails, bool refusal = false) {
                                            : AgentServiceError(Kind::other, u"нет шины"_s));
 }
 
-// The agent's end of the GUI socket; counts the panel's open connections.
-struct AgentSocket {
-    explicit AgentSocket(const QString& path) : path(QFile::encodeName(path)) {
-        sockaddr_un address{AF_UNIX, {}};
-        qstrncpy(address.sun_path, this->path.constData(), sizeof address.sun_path);
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 8);
-    }
-    ~AgentSocket() {
-        std::for_each(accepted.begin(), accepted.end(), close);
-        close(listener);
-        unlink(path.constData());
-    }
-    int openConnections() {
-        for (int descriptor; (descriptor = accept4(listener, nullptr, nullptr, 0)) >= 0;) {
-            accepted << descriptor;
-        }
-        char byte;  // a closed connection reads as its end, an open one would block
-        return int(std::count_if(accepted.begin(), accepted.end(), [&](int descriptor) {
-            return recv(descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno == EAGAIN;
-        }));
-    }
-
-    QByteArray path;
-    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    QList<int> accepted;
-};
-
-// One view model with the test doubles, a real configuration file and a real lease; the words
-// of `setup` set the doubles' behaviour.
+// The rig, set up by the words of `setup`.
 struct Harness {
     explicit Harness(State registration = off, const QString& setup = {})
-        : controller(new FakeServiceController(registration)), setup(setup.split(u' ')) {}
-
-    QTemporaryDir directory;
-    FakeServiceController* controller;
-    FakeHealthReader* health = new FakeHealthReader;
-    FakeLogReader* log = new FakeLogReader;
-    QStringList setup;
-    QDateTime clock{QDate(2024, 5, 1), QTime(9, 5, 7)};
-    std::shared_ptr<FakeTokenStore> tokens = std::make_shared<FakeTokenStore>();
-    std::shared_ptr<std::atomic<int>> authorizations = std::make_shared<std::atomic<int>>(0);
-    std::unique_ptr<AgentSocket> agent;
-    std::unique_ptr<AgentViewModel> model;
+        : setup(setup.split(u' ')), rig(scenario(registration)) {
+        FakeServiceController& controller = rig.controller();
+        controller.startCompletesAtOnce = !has("later");
+        controller.startThrows = has("startThrows");
+        controller.startFailure = serviceFailure(
+            has("startFails") || has("startThrows") || has("startRefused"), has("startRefused"));
+        controller.stopFailure = serviceFailure(has("stopFails"));
+        controller.unmaskFailure = serviceFailure(has("unmaskFails"));
+        controller.leftover = has("leftover");
+        rig.tokens().refusesSave = has("saveLocked");
+    }
 
     bool has(const char* word) const { return setup.contains(QLatin1StringView(word)); }
-
-    AgentViewModel& create() {
-        controller->startCompletesAtOnce = !has("later");
-        controller->startThrows = has("startThrows");
-        controller->startFailure = serviceFailure(
-            has("startFails") || has("startThrows") || has("startRefused"), has("startRefused"));
-        controller->stopFailure = serviceFailure(has("stopFails"));
-        controller->unmaskFailure = serviceFailure(has("unmaskFails"));
-        controller->leftover = has("leftover");
-        tokens->token = has("token") ? std::optional(validToken) : std::nullopt;
-        tokens->refusesRead = has("locked");
-        tokens->refusesSave = has("saveLocked");
+    PanelScenario scenario(State registration) {
+        PanelScenario scenario;
+        scenario.registration = registration;
+        scenario.token = has("token") ? std::optional(validToken) : std::nullopt;
+        scenario.keyringLocked = has("locked");
+        scenario.ownsPanelName = !has("notOwner");
         if (has("folder")) {
-            store().save({std::nullopt, {{rootA, directory.path(), false}}});
+            scenario.workspaceRoots = {{rootA, QDir::tempPath(), false}};
         }
-        AgentViewModelEnvironment environment;
-        environment.now = [this] { return clock; };
-        environment.chooseFolder = [this] { return std::optional(directory.path()); };
-        auto authorize = [denied = has("denied"), tokens = tokens, calls = authorizations] {
-            ++*calls;
+        // Runs on a worker once the rig is built.
+        scenario.authorizeToken = [this, denied = has("denied")] {
+            ++*authorizations;
             if (denied) {
                 throw AgentTokenStorageError(AgentTokenStorageError::userCanceled);
             }
-            tokens->refusesRead = false;
+            rig.tokens().refusesRead = false;
         };
-        model = std::make_unique<AgentViewModel>(
-            std::unique_ptr<AgentServiceControlling>(controller),
-            std::make_unique<AgentGUILease>(directory.filePath(u"gui.sock"_s)),
-            std::unique_ptr<AgentHealthReading>(health), std::unique_ptr<AgentLogReading>(log),
-            store(), authorize, environment);
-        QSignalSpy loaded(model.get(), &AgentViewModel::tokenStatusChanged);
-        static_cast<void>(loaded.wait(5000));  // the token's state comes from a worker
-        return *model;
+        return scenario;
     }
-    AgentConfigurationStore store() const {
-        return AgentConfigurationStore(directory.filePath(u"agent.conf"_s), tokens);
-    }
-    void listen() {
-        if (!agent) {
-            agent = std::make_unique<AgentSocket>(directory.filePath(u"gui.sock"_s));
-        }
-    }
-    // "status" or "status|message"; empty: no health file.
-    void report(const QString& status) {
-        const QStringList parts = status.split(u'|');
-        health->snapshot = AgentHealthSnapshot{
-            u"1.0"_s, parts[0], parts.size() > 1 ? std::optional(parts[1]) : std::nullopt, {}};
-        if (status.isEmpty()) {
-            health->snapshot.reset();
-        }
-    }
-    QString lastLog() const { return model->logEntries().constLast(); }
-    QString message() const { return model->configurationMessage().value_or(u"-"_s); }
+    QString lastLog() { return rig.model().logEntries().constLast(); }
+    QString message() { return rig.model().configurationMessage().value_or(u"-"_s); }
+
+    QStringList setup;
+    std::shared_ptr<std::atomic<int>> authorizations = std::make_shared<std::atomic<int>>(0);
+    ViewModelRig rig;
 };
 
 void addColumns() {
@@ -176,9 +110,10 @@ void runScenario() {
     QFETCH(QString, message);
     QFETCH(QString, log);
     Harness harness(registration, setup);
-    AgentViewModel& model = harness.create();
-    FakeServiceController& controller = *harness.controller;
-    const QDateTime begin = harness.clock;
+    ViewModelRig& rig = harness.rig;
+    AgentViewModel& model = rig.model();
+    FakeServiceController& controller = rig.controller();
+    const QDateTime begin = rig.clock;
     for (const QString& action : actions.split(u' ', Qt::SkipEmptyParts)) {
         if (action == u"power") {
             model.togglePower();
@@ -188,16 +123,18 @@ void runScenario() {
         } else if (action == u"registered" || action == u"unregistered") {
             controller.registration = action == u"registered" ? on : off;
         } else if (action == u"listen") {
-            harness.listen();
+            rig.listen();
         } else if (action.startsWith(u"health=")) {
-            harness.report(action.mid(7));
+            rig.report(action.mid(7));
+        } else if (action == u"stale" || action == u"written") {
+            rig.health().snapshot->writtenAt = rig.clock.addSecs(action == u"stale" ? -1 : 0);
         } else if (action.startsWith(u"at=")) {
-            harness.clock = begin.addMSecs(qRound64(action.mid(3).toDouble() * 1000));
+            rig.clock = begin.addMSecs(qRound64(action.mid(3).toDouble() * 1000));
         } else if (action.startsWith(u"shows=")) {
             QCOMPARE(model.serviceState().kindName(), action.mid(6));
         } else if (action == u"confirm") {
-            harness.listen();
-            harness.report(u"running"_s);
+            rig.listen();
+            rig.report(u"running"_s);
             model.refresh();
             QCOMPARE(model.serviceState(), on);
         } else if (action == u"refresh") {
@@ -207,14 +144,14 @@ void runScenario() {
         } else if (action == u"shutdown") {
             model.shutdown();
             model.shutdown();
-            QCOMPARE(harness.agent ? harness.agent->openConnections() : 0, 0);
+            QCOMPARE(rig.agent() ? rig.agent()->openConnections() : 0, 0);
         } else if (action == u"saveToken" || action == u"badToken") {
             const bool valid = action == u"saveToken";
             model.setTokenDraft(valid ? u" "_s + validToken + u"\n"_s : u"qv_agent_x"_s);
             QCOMPARE(model.saveToken(), valid);
             QVERIFY(!model.saveToken());  // ignored while saving
             QTRY_VERIFY(!model.isSavingToken());
-            QCOMPARE(model.tokenDraft().isEmpty(), valid && !harness.tokens->refusesSave);
+            QCOMPARE(model.tokenDraft().isEmpty(), valid && !rig.tokens().refusesSave);
         } else if (action == u"accessNeeded") {
             QVERIFY(model.tokenAccessNeeded());
         } else if (action == u"authorize") {
@@ -231,7 +168,7 @@ void runScenario() {
             model.removeWorkspace(action == u"remove" ? rootA : u"nope"_s);
         } else if (action == u"restarting") {
             QTRY_VERIFY(controller.isStartPending());
-            QCOMPARE(harness.agent->openConnections(), 0);  // no lease while restarting
+            QCOMPARE(rig.agent()->openConnections(), 0);  // no lease while restarting
         } else {
             QFAIL(qPrintable(u"unknown action "_s + action));
         }
@@ -240,8 +177,13 @@ void runScenario() {
     QTEST(controller.changes, "changes");
     QTEST(model.serviceState(), "shown");
     QVERIFY2(harness.lastLog().endsWith(log), qPrintable(harness.lastLog()));
+    // This build never speaks of the Mac or its keychain.
+    for (const QString& text : {harness.message(), harness.lastLog(), model.serviceState().title(),
+                                model.serviceState().message().value_or(QString())}) {
+        QVERIFY2(!text.contains(u"macOS"_s) && !text.contains(u"Связк"_s), qPrintable(text));
+    }
     QVERIFY(!model.isChangingState());
-    QCOMPARE(model.workspaceRoots(), harness.store().loadFile().workspaceRoots);
+    QCOMPARE(model.workspaceRoots(), rig.store().loadFile().workspaceRoots);
     QCOMPARE(harness.authorizations->load(), actions.contains(u"authorize"_s) ? 1 : 0);
 }
 
@@ -253,19 +195,82 @@ class TestAgentViewModel : public QObject {
 private Q_SLOTS:
     // What the panel shows follows from the registration, the lease and the health file, with
     // a limit on the wait for the agent's confirmation.
+    // The registration, the lease and the health file settle the state, or leave the agent
+    // awaited.
+    void settledState_data() {
+        QTest::addColumn<State>("registration");
+        QTest::addColumn<bool>("leaseConnected");
+        QTest::addColumn<QString>("health");  // as for Harness::report
+        QTest::addColumn<std::optional<State>>("settled");
+        QTest::addColumn<bool>("healthRead");
+        const auto row = [](const char* name, const State& registration, bool lease,
+                            const QString& health, std::optional<State> settled, bool read) {
+            QTest::newRow(name) << registration << lease << health << settled << read;
+        };
+        const State approval = State::requiresApproval();
+        row("stopped, health unread", off, true, u"running"_s, off, false);
+        row("masked, health unread", approval, true, u"running"_s, approval, false);
+        row("lease not connected", on, false, u"running"_s, std::nullopt, false);
+        row("no health file", on, true, QString(), std::nullopt, true);
+        row("running", on, true, u"running"_s, on, true);
+        row("needs configuration, its detail", on, true, u"needs_configuration|no-token"_s,
+            State::needsConfiguration(u"no-token"_s), true);
+        row("error, default detail", on, true, u"error"_s,
+            State::serviceError(u"Фоновая служба завершилась с ошибкой"_s), true);
+        row("error, empty detail stays", on, true, u"error|"_s, State::serviceError({}), true);
+        // A message of any length costs the window no more than its first 1,000 characters.
+        const QString cut = QString(999, u'x') + u"\U0001F600"_s;
+        row("error, a long detail: its beginning", on, true, u"error|"_s + cut + QString(1e6, u'y'),
+            State::serviceError(QString(999, u'x') + u"…"_s), true);
+        row("needs configuration, a long detail: its beginning", on, true,
+            u"needs_configuration|"_s + QString(1001, u'z'),
+            State::needsConfiguration(QString(1000, u'z') + u"…"_s), true);
+        row("needs configuration, 1,000 characters whole", on, true,
+            u"needs_configuration|"_s + QString(1000, u'z'),
+            State::needsConfiguration(QString(1000, u'z')), true);
+        for (const char* status : {"starting", "stopped", "Running"}) {
+            row(status, on, true, QString::fromUtf8(status), std::nullopt, true);
+        }
+    }
+    void settledState() {
+        QFETCH(State, registration);
+        QFETCH(bool, leaseConnected);
+        QFETCH(QString, health);
+        FakeHealthReader reader;
+        reader.report(health);
+        QTEST(settledAgentState(registration, leaseConnected, reader), "settled");
+        QTEST(reader.reads > 0, "healthRead");
+    }
+
+    // The wait is measured from its first moment, restarted by a reset or a clock set back.
+    void startupClock_data() {
+        QTest::addColumn<QString>("steps");  // seconds: expected kind, or "reset"
+        QTest::newRow("limit") << u"0:starting 19.999:starting 20:serviceError 99:serviceError"_s;
+        QTest::newRow("reset") << u"0:starting 15:starting reset 16:starting 35.9:starting "
+                                  u"36:serviceError"_s;
+        QTest::newRow("clock set back") << u"0:starting -3600:starting -3580.1:starting "
+                                           u"-3580:serviceError"_s;
+    }
+    void startupClock() {
+        QFETCH(QString, steps);
+        AgentStartupClock clock;
+        const QDateTime begin(QDate(2024, 5, 1), QTime(9, 0));
+        for (const QString& step : steps.split(u' ')) {
+            if (step == u"reset") {
+                clock.reset();
+                continue;
+            }
+            const QDateTime at =
+                begin.addMSecs(qRound64(step.section(u':', 0, 0).toDouble() * 1000));
+            QCOMPARE(clock.waiting(at).kindName(), step.section(u':', 1));
+        }
+    }
+
+    // Through the view model: a report or an unregistration ends the wait, silence keeps the
+    // time-out error.
     void shownState_data() {
         addColumns();
         const State late = State::serviceError(wording.startTimedOut());
-        addRow("stopped ignores health", off, "", "listen health=running refresh", "", off);
-        addRow("lease not connected", on, "", "health=running refresh", "", waiting);
-        addRow("no health file", on, "", "listen refresh", "", waiting);
-        addRow("needs configuration, its detail", on, "",
-               "listen health=needs_configuration|no-token refresh", "",
-               State::needsConfiguration(u"no-token"_s));
-        addRow("error, default detail", on, "", "listen health=error refresh", "",
-               State::serviceError(u"Фоновая служба завершилась с ошибкой"_s));
-        addRow("error, its detail", on, "", "listen health=error|x refresh", "",
-               State::serviceError(u"x"_s));
         addRow("timed out, then confirmed", on, "",
                "refresh at=19.999 listen health=Running refresh shows=starting at=20 refresh "
                "shows=serviceError at=41 health=running refresh",
@@ -273,13 +278,6 @@ private Q_SLOTS:
         addRow("a report restarts the limit", on, "",
                "listen health=starting refresh at=15 health=needs_configuration refresh "
                "health=starting at=30 refresh at=49.9 refresh shows=starting at=50 refresh",
-               "", late);
-        addRow("a clock set back restarts the wait", on, "",
-               "refresh at=-3600 refresh at=-3580.1 refresh shows=starting at=-3580 refresh", "",
-               late);
-        addRow("unregistration restarts the limit", on, "",
-               "refresh at=15 unregistered refresh shows=stopped registered at=16 refresh at=36 "
-               "refresh",
                "", late);
     }
     void shownState() { runScenario(); }
@@ -305,8 +303,14 @@ private Q_SLOTS:
                noBus);
         addRow("on fails, carried out after all", off, "later startFails",
                "power registered finish", "start", waiting, u"-"_s, noBus);
+        addRow("an earlier agent's health file is not the new one's", off, "",
+               "listen health=running stale power shows=starting refresh shows=starting written "
+               "refresh",
+               "start", on, u"-"_s, toOn);
         addRow("leftover stopped once", on, "leftover", "refresh refresh", "disable", off, u"-"_s,
                u"остановлен и убран из автозапуска"_s);
+        addRow("leftover kept by a panel without the name", on, "leftover notOwner",
+               "refresh refresh", "", waiting);
         addRow("leftover kept, not tried again", on, "leftover stopFails", "refresh refresh",
                "disable", waiting, u"-"_s, u"оставшийся от прошлого запуска панели: "_s + noBus);
         addRow("unmasked", approval, "", "unmask", "unmask", off, u"-"_s,
@@ -374,48 +378,94 @@ private Q_SLOTS:
     }
     void configuration() { runScenario(); }
 
-    // The open log panel shows the agent's lines; the panel's own lines are capped at 100.
+    // New lines of the agent's log are added as rows; the rows shared with the old end stay.
+    void logModelKeepsSharedRows_data() {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<int>("removed");
+        QTest::addColumn<int>("inserted");
+        QTest::newRow("appended") << u"a b c"_s << u"a b c d"_s << 0 << 1;
+        QTest::newRow("window slid") << u"a b c"_s << u"b c d e"_s << 1 << 2;
+        QTest::newRow("repeated lines") << u"a a"_s << u"a a a"_s << 0 << 1;
+        QTest::newRow("unchanged") << u"a b"_s << u"a b"_s << 0 << 0;
+        QTest::newRow("rewritten") << u"a b"_s << u"c"_s << 2 << 1;
+    }
+    void logModelKeepsSharedRows() {
+        QFETCH(QString, shown);
+        QFETCH(QString, read);
+        FakeLogReader reader;
+        AgentLogModel log(reader, [] { return QDateTime(); });
+        log.show(shown.split(u' '));
+        QSignalSpy removed(&log, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy inserted(&log, &QAbstractItemModel::rowsInserted);
+        const auto rows = [](const QSignalSpy& spy) {
+            return spy.isEmpty() ? 0 : spy[0][2].toInt() - spy[0][1].toInt() + 1;
+        };
+        log.show(read.split(u' '));
+        QCOMPARE(log.lines(), read.split(u' '));
+        QTEST(rows(removed), "removed");
+        QTEST(rows(inserted), "inserted");
+        QVERIFY(removed.size() <= 1 && inserted.size() <= 1);
+    }
+
+    // The open log panel shows the agent's lines, read again only when the file changed or
+    // the panel's own lines were added; the panel's own lines are capped at 100.
     void logPanel() {
-        Harness harness;
+        PanelScenario scenario;
         for (int line = 0; line < 300; ++line) {
-            harness.log->lines << u"agent %1"_s.arg(line);
+            scenario.agentLog << u"agent %1"_s.arg(line);
         }
-        AgentViewModel& model = harness.create();
+        ViewModelRig rig(scenario);
+        AgentViewModel& model = rig.model();
         const QStringList own = model.logEntries();
+        QCOMPARE(own.constFirst(), u"09:05:07  Интерфейс Quorvane Agent запущен"_s);
         model.refresh();
         QCOMPARE(model.logEntries(), own);  // closed: the agent's log is not read
         model.setLogExpanded(true);
         model.refresh();
-        QCOMPARE(model.logEntries(), harness.log->lines);
+        model.refresh();
+        QCOMPARE(model.logEntries(), scenario.agentLog);
+        QCOMPARE(rig.log().limits, QList<int>{300});
         model.togglePower();
         QCOMPARE(model.logEntries().size(), 100);
         QCOMPARE(model.logEntries().constFirst(), u"agent 201"_s);
-        QCOMPARE(harness.log->limits, QList<int>{300});
+        model.refresh();
+        QCOMPARE(model.logEntries(), scenario.agentLog);
+        rig.log().lines << u"agent 300"_s;
+        model.refresh();
+        QCOMPARE(model.logEntries().constLast(), u"agent 300"_s);
+        QCOMPARE(rig.log().limits.size(), 3);
+    }
+
+    // The token's state comes from the secret store whatever the file holds; the file's own
+    // error stays in view.
+    void tokenStateOutlivesABrokenFile() {
+        PanelScenario scenario;
+        scenario.token = validToken;
+        scenario.configurationFile = QByteArray("workspace.\xff=/srv\n");
+        ViewModelRig rig(scenario);
+        QString fileError;
+        try {
+            rig.store().loadFile();
+        } catch (const std::exception& error) {
+            fileError = QString::fromUtf8(error.what());
+        }
+        QVERIFY(!fileError.isEmpty());
+        QCOMPARE(rig.model().configurationMessage(), fileError);
+        QCOMPARE(rig.model().tokenStatus(), AgentConfigurationStore::maskedToken(validToken));
+        QVERIFY(rig.model().hasSavedToken() && !rig.model().tokenAccessNeeded());
+        QVERIFY(rig.model().workspaceRoots().isEmpty());
     }
 
     void refreshIsSkippedWhileAQueryIsPending() {
-        Harness harness;
-        harness.controller->refreshCompletesAtOnce = false;
-        AgentViewModel& model = harness.create();
-        model.refresh();
-        model.refresh();
-        QCOMPARE(harness.controller->refreshCount, 1);
-        harness.controller->finishRefresh();
-        model.refresh();
-        QCOMPARE(harness.controller->refreshCount, 2);
-    }
-
-    void aLateAnswerReachesNobody() {
-        Harness harness(off, u"later"_s);
-        const auto completion = harness.controller->lastCompletion;
-        harness.create().togglePower();
-        harness.model.reset();
-        (*completion)(nullptr);
-    }
-
-    // A build configured without a number still gets one, so the footer never shows a dash.
-    void defaultBuildHasANumber() {
-        QVERIFY(!AgentViewModelEnvironment::system().buildNumber.isEmpty());
+        ViewModelRig rig;
+        rig.controller().refreshCompletesAtOnce = false;
+        rig.model().refresh();
+        rig.model().refresh();
+        QCOMPARE(rig.controller().refreshCount, 1);
+        rig.controller().finishRefresh();
+        rig.model().refresh();
+        QCOMPARE(rig.controller().refreshCount, 2);
     }
 };
 
