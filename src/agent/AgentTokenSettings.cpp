@@ -27,7 +27,7 @@ LoadedConfiguration loadConfiguration(const AgentConfigurationStore& store) {
         if (isTokenStorageFailure(std::current_exception())) {
             throw;
         }
-        return {{store.tokenStore().read(), {}}, std::current_exception()};
+        return {{store.storedToken(), {}}, std::current_exception()};
     }
 }
 
