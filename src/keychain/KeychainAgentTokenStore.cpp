@@ -1,5 +1,7 @@
 #include "keychain/KeychainAgentTokenStore.h"
 
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
@@ -9,12 +11,26 @@
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
 #include "keychain/SecretServiceOperation.h"
+#include "keychain/SilentTokenRead.h"
 
 namespace quorvane {
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// The silent read is C; it names the same item and reports the same codes.
+static_assert(std::string_view(QUORVANE_TOKEN_SERVICE) ==
+              std::string_view(AgentContract::tokenService.data(),
+                               std::size_t(AgentContract::tokenService.size())));
+static_assert(std::string_view(QUORVANE_TOKEN_ACCOUNT) ==
+              std::string_view(AgentContract::tokenAccount.data(),
+                               std::size_t(AgentContract::tokenAccount.size())));
+static_assert(QUORVANE_TOKEN_DECODE_FAILED == AgentTokenStorageError::decodeFailed);
+static_assert(QUORVANE_TOKEN_INTERACTION_NOT_ALLOWED ==
+              AgentTokenStorageError::interactionNotAllowed);
+static_assert(QUORVANE_TOKEN_SERVICE_UNAVAILABLE == AgentTokenStorageError::serviceUnavailable);
+static_assert(QUORVANE_TOKEN_OTHER_FAILURE == AgentTokenStorageError::otherFailure);
 
 // Off until a caller allows it: code that never touches the switch (or a copy of this library
 // loaded into another module of the process) cannot prompt by accident.
@@ -24,6 +40,16 @@ std::atomic<bool> userInteractionAllowed{false};
 // that may prompt leaves the user time to answer the desktop's unlock dialog.
 constexpr std::chrono::milliseconds nonInteractiveLimit = 3s;
 constexpr std::chrono::milliseconds promptingLimit = 5min;
+
+// The stored bytes exactly: a leading byte-order mark stays part of the token.
+QString textOf(const char* bytes, std::size_t length) {
+    if (!quorvane_token_is_text(bytes, length)) {
+        throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
+    }
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, qsizetype(length)));
+}
 
 // Not matched by name, so items written by other tools (secret-tool) under the same
 // attributes are the same token.
@@ -194,8 +220,7 @@ public:
     }
 
 private:
-    // The stored bytes exactly: a leading byte-order mark stays part of the token. An item that
-    // comes back without its secret is a failed transfer, not an undecodable value.
+    // An item that comes back without its secret is a failed transfer, not an undecodable value.
     static QString decodeToken(SecretItem* item) {
         SecretValuePointer value(secret_item_get_secret(item));
         if (!value) {
@@ -203,14 +228,7 @@ private:
         }
         gsize length = 0;
         const gchar* bytes = secret_value_get(value.get(), &length);
-        QStringDecoder decoder(
-            QStringConverter::Utf8,
-            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        QString token = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
-        if (decoder.hasError()) {
-            throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
-        }
-        return token;
+        return textOf(bytes, length);
     }
 
     SecretServiceOperation& operation_;
@@ -232,14 +250,27 @@ void createInDefaultCollection(SecretServiceOperation& operation, SecretValue* v
                          AgentContract::tokenService.data(), value);
 }
 
-std::optional<QString> readOnce(bool mayPrompt) {
-    SecretServiceOperation operation(mayPrompt ? promptingLimit : nonInteractiveLimit);
-    TokenSearch search(operation);
-    if (!mayPrompt) {
-        search.unlockOpenKWallets();
-        return search.token(search.findInOpenCollections(),
-                            AgentTokenStorageError::interactionNotAllowed);
+std::optional<QString> readSilently() {
+    QuorvaneTokenRead read = quorvane_read_token_silently();
+    const auto release = qScopeGuard([&read] { quorvane_token_read_release(&read); });
+    if (read.failure) {
+        qCWarning(lcSecretService, "Secret Service call failed: %s", read.failure);
     }
+    if (read.status != 0) {
+        throw AgentTokenStorageError(read.status,
+                                     read.needs_client_confirmation
+                                         ? AgentTokenStorageError::Cause::clientConfirmationRequired
+                                         : AgentTokenStorageError::Cause::statusOnly);
+    }
+    if (!read.found) {
+        return std::nullopt;
+    }
+    return textOf(read.token, read.length);
+}
+
+std::optional<QString> readPrompting() {
+    SecretServiceOperation operation(promptingLimit);
+    TokenSearch search(operation);
     const std::vector<GDBusProxy*> targets = search.unlockTargets(search.findEverywhere());
     if (!targets.empty()) {
         operation.unlock(targets);
@@ -291,8 +322,11 @@ KeychainAgentTokenStore::KeychainAgentTokenStore(bool allowsAuthenticationUI)
     : allowsAuthenticationUI_(allowsAuthenticationUI) {}
 
 std::optional<QString> KeychainAgentTokenStore::read() const {
-    const bool mayPrompt = allowsAuthenticationUI_ && isUserInteractionAllowed();
-    return retriedOnce([mayPrompt] { return readOnce(mayPrompt); });
+    if (allowsAuthenticationUI_ && isUserInteractionAllowed()) {
+        return retriedOnce(readPrompting);
+    }
+    // Retries on its own.
+    return readSilently();
 }
 
 void KeychainAgentTokenStore::save(const QString& token) const {

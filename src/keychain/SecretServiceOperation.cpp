@@ -1,6 +1,5 @@
 #include "keychain/SecretServiceOperation.h"
 
-#include <QLoggingCategory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -9,9 +8,9 @@
 
 namespace quorvane {
 
-namespace {
-
 Q_LOGGING_CATEGORY(lcSecretService, "quorvane.config.secretservice")
+
+namespace {
 
 struct ErrorRelease {
     void operator()(GError* error) const { g_error_free(error); }

@@ -2,6 +2,7 @@
 
 #include <libsecret/secret.h>
 
+#include <QLoggingCategory>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace quorvane {
+
+Q_DECLARE_LOGGING_CATEGORY(lcSecretService)
 
 struct GObjectRelease {
     void operator()(gpointer object) const { g_object_unref(object); }
