@@ -5,7 +5,6 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <string_view>
 
 #include "config/AgentContract.h"
@@ -90,10 +89,6 @@ const char* pathOf(gpointer proxy) {
     return g_dbus_proxy_get_object_path(G_DBUS_PROXY(proxy));
 }
 
-struct CharRelease {
-    void operator()(char* text) const { g_free(text); }
-};
-
 // The token store's view of the service during one operation: lock states are asked afresh.
 class TokenSearch {
 public:
@@ -104,20 +99,6 @@ public:
     // collection. Only where prompting is allowed: KeePassXC may prompt inside this search.
     Items findEverywhere() {
         return operation_.search(tokenSchema, attributes_.get(), false, false);
-    }
-
-    // The matching items of the collections open now; asks nothing of a locked collection.
-    Items findInOpenCollections() {
-        Items found;
-        for (const GObjectPointer<SecretCollection>& collection : collections_) {
-            if (isLocked(collection.get())) {
-                continue;
-            }
-            Items items =
-                operation_.searchCollection(collection.get(), tokenSchema, attributes_.get());
-            std::move(items.begin(), items.end(), std::back_inserter(found));
-        }
-        return found;
     }
 
     bool isLocked(gpointer object) { return operation_.isLocked(object); }
@@ -153,22 +134,6 @@ public:
                 status, AgentTokenStorageError::Cause::clientConfirmationRequired);
         }
         return AgentTokenStorageError(status);
-    }
-
-    // kwalletd reports its collection locked after it starts even when the wallet is open
-    // (opened at login); only then an unlock shows no window, so only then it runs unasked.
-    void unlockOpenKWallets() {
-        std::vector<GDBusProxy*> open;
-        for (GDBusProxy* collection : lockedCollections()) {
-            const std::unique_ptr<char, CharRelease> label(
-                secret_collection_get_label(SECRET_COLLECTION(collection)));
-            if (label && operation_.isOpenKWallet(label.get())) {
-                open.push_back(collection);
-            }
-        }
-        if (!open.empty()) {
-            operation_.unlock(open);
-        }
     }
 
     // What unlocking must cover: the collections of locked items (or the items themselves when
@@ -250,18 +215,23 @@ void createInDefaultCollection(SecretServiceOperation& operation, SecretValue* v
                          AgentContract::tokenService.data(), value);
 }
 
-std::optional<QString> readSilently() {
-    QuorvaneTokenRead read = quorvane_read_token_silently();
-    const auto release = qScopeGuard([&read] { quorvane_token_read_release(&read); });
-    if (read.failure) {
-        qCWarning(lcSecretService, "Secret Service call failed: %s", read.failure);
+// The outcome of the shared silent search, logged and thrown when it failed.
+void throwOnFailure(const QuorvaneTokenRead& outcome) {
+    if (outcome.failure) {
+        qCWarning(lcSecretService, "Secret Service call failed: %s", outcome.failure);
     }
-    if (read.status != 0) {
-        throw AgentTokenStorageError(read.status,
-                                     read.needs_client_confirmation
+    if (outcome.status != 0) {
+        throw AgentTokenStorageError(outcome.status,
+                                     outcome.needs_client_confirmation
                                          ? AgentTokenStorageError::Cause::clientConfirmationRequired
                                          : AgentTokenStorageError::Cause::statusOnly);
     }
+}
+
+std::optional<QString> readSilently() {
+    QuorvaneTokenRead read = quorvane_read_token_silently();
+    const auto release = qScopeGuard([&read] { quorvane_token_read_release(&read); });
+    throwOnFailure(read);
     if (!read.found) {
         return std::nullopt;
     }
@@ -282,23 +252,22 @@ std::optional<QString> readPrompting() {
 // Every matching item gets the token, so any later read returns it; a locked one stops the save
 // before anything changes, since unlocking it would need the user.
 void saveOnce(const QString& token) {
+    char** items = nullptr;
+    QuorvaneTokenRead found = quorvane_find_token_items_silently(&items);
+    const auto release = qScopeGuard([&] {
+        quorvane_token_read_release(&found);
+        g_strfreev(items);
+    });
+    throwOnFailure(found);
     SecretServiceOperation operation(nonInteractiveLimit);
-    TokenSearch search(operation);
-    search.unlockOpenKWallets();
-    const Items items = search.findInOpenCollections();
-    for (const GObjectPointer<SecretItem>& item : items) {
-        if (search.isLocked(item.get())) {
-            throw search.lockedItemError(item.get(), AgentTokenStorageError::interactionNotAllowed);
-        }
-    }
     const QByteArray bytes = token.toUtf8();
     const SecretValuePointer value(secret_value_new(bytes.constData(), bytes.size(), "text/plain"));
-    if (items.empty()) {
+    if (!*items) {
         createInDefaultCollection(operation, value.get());
         return;
     }
-    for (const GObjectPointer<SecretItem>& item : items) {
-        operation.replaceSecret(item.get(), value.get());
+    for (char** item = items; *item; ++item) {
+        operation.replaceSecret(*item, value.get());
     }
 }
 

@@ -151,38 +151,6 @@ void SecretServiceOperation::unlock(const std::vector<GDBusProxy*>& objects) {
     }
 }
 
-bool SecretServiceOperation::isOpenKWallet(const char* wallet) {
-    constexpr const char* kwalletName = "org.kde.kwalletd5";
-    const auto ownerOf = [this](const char* name) -> std::string {
-        GVariant* reply =
-            callBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                    "GetNameOwner", g_variant_new("(s)", name));
-        if (!reply) {
-            return {};
-        }
-        const gchar* owner = nullptr;
-        g_variant_get(reply, "(&s)", &owner);
-        std::string result(owner);
-        g_variant_unref(reply);
-        return result;
-    };
-    const std::string secretsOwner = ownerOf("org.freedesktop.secrets");
-    if (secretsOwner.empty() || secretsOwner != ownerOf(kwalletName)) {
-        return false;
-    }
-    GVariant* reply = callBus(kwalletName, "/modules/kwalletd5", "org.kde.KWallet", "isOpen",
-                              g_variant_new("(s)", wallet));
-    if (!reply) {
-        return false;
-    }
-    gboolean open = FALSE;
-    g_variant_get(reply, "(b)", &open);
-    g_variant_unref(reply);
-    return open;
-}
-
-// Null when the call failed; for kwalletd's questions that means "not known to be open",
-// which keeps every unlock away.
 GVariant* SecretServiceOperation::callBus(const char* destination, const char* path,
                                           const char* interface, const char* method,
                                           GVariant* parameters) {
@@ -197,17 +165,6 @@ GVariant* SecretServiceOperation::callBus(const char* destination, const char* p
     return reply;
 }
 
-std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::searchCollection(
-    SecretCollection* collection, const SecretSchema& schema, GHashTable* attributes) {
-    GError* error = nullptr;
-    GList* found = secret_collection_search_sync(collection, &schema, attributes, SECRET_SEARCH_ALL,
-                                                 cancellable_.get(), &error);
-    if (error) {
-        fail(error);
-    }
-    return takeObjects<SecretItem>(found);
-}
-
 GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
     GError* error = nullptr;
     GObjectPointer<SecretCollection> collection(secret_collection_for_alias_sync(
@@ -218,9 +175,11 @@ GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
     return collection;
 }
 
-void SecretServiceOperation::replaceSecret(SecretItem* item, SecretValue* value) {
+void SecretServiceOperation::replaceSecret(const char* itemPath, SecretValue* value) {
     GError* error = nullptr;
-    if (!secret_item_set_secret_sync(item, value, cancellable_.get(), &error)) {
+    GObjectPointer<SecretItem> item(secret_item_new_for_dbus_path_sync(
+        service(), itemPath, SECRET_ITEM_NONE, cancellable_.get(), &error));
+    if (!item || !secret_item_set_secret_sync(item.get(), value, cancellable_.get(), &error)) {
         fail(error);
     }
 }

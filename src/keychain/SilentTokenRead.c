@@ -198,16 +198,26 @@ static void take_token(TokenReadAttempt* attempt, const char* item) {
     token_read_session_clear(&session);
 }
 
+// What a read and a save both start with.
+static gboolean find_open_items(TokenReadAttempt* attempt, GPtrArray* unlocked, GPtrArray* locked) {
+    return token_read_attempt_open(attempt) && read_lock_states(attempt) &&
+           unlock_open_kwallets(attempt) && find_items(attempt, unlocked, locked);
+}
+
+// Only open collections were searched: a locked item is withheld per client.
+static void fail_withheld(TokenReadAttempt* attempt) {
+    attempt->result->needs_client_confirmation = 1;
+    token_read_attempt_fail(attempt, QUORVANE_TOKEN_INTERACTION_NOT_ALLOWED, NULL);
+}
+
 static void read_token(TokenReadAttempt* attempt) {
     GPtrArray* unlocked = g_ptr_array_new_with_free_func(g_free);
     GPtrArray* locked = g_ptr_array_new_with_free_func(g_free);
-    if (find_items(attempt, unlocked, locked)) {
+    if (find_open_items(attempt, unlocked, locked)) {
         if (unlocked->len > 0) {
             take_token(attempt, g_ptr_array_index(unlocked, 0));
         } else if (locked->len > 0) {
-            // Only open collections were searched: the item itself is withheld per client.
-            attempt->result->needs_client_confirmation = 1;
-            token_read_attempt_fail(attempt, QUORVANE_TOKEN_INTERACTION_NOT_ALLOWED, NULL);
+            fail_withheld(attempt);
         } else if (any_locked(attempt)) {
             // A locked collection may hold the token without showing it (KeePassXC), so
             // nothing found there is not "no token".
@@ -221,10 +231,7 @@ static void read_token(TokenReadAttempt* attempt) {
 static void run_attempt(QuorvaneTokenRead* result) {
     TokenReadAttempt attempt;
     token_read_attempt_begin(&attempt, result);
-    if (token_read_attempt_open(&attempt) && read_lock_states(&attempt) &&
-        unlock_open_kwallets(&attempt)) {
-        read_token(&attempt);
-    }
+    read_token(&attempt);
     token_read_attempt_end(&attempt);
 }
 
@@ -238,6 +245,22 @@ QuorvaneTokenRead quorvane_read_token_silently(void) {
         quorvane_token_read_release(&result);
         run_attempt(&result);
     }
+    return result;
+}
+
+QuorvaneTokenRead quorvane_find_token_items_silently(char*** items) {
+    QuorvaneTokenRead result = {0};
+    TokenReadAttempt attempt;
+    token_read_attempt_begin(&attempt, &result);
+    GPtrArray* unlocked = g_ptr_array_new_with_free_func(g_free);
+    GPtrArray* locked = g_ptr_array_new_with_free_func(g_free);
+    if (find_open_items(&attempt, unlocked, locked) && locked->len > 0) {
+        fail_withheld(&attempt);
+    }
+    token_read_attempt_end(&attempt);
+    g_ptr_array_add(unlocked, NULL);
+    *items = (char**)g_ptr_array_free(unlocked, result.status != 0);
+    g_ptr_array_free(locked, TRUE);
     return result;
 }
 

@@ -43,6 +43,12 @@ typedef struct QuorvaneTokenRead {
 QuorvaneTokenRead quorvane_read_token_silently(void);
 void quorvane_token_read_release(QuorvaneTokenRead* read);
 
+// For a save, which may not prompt either: the token's items in the collections open now (an
+// open kwalletd wallet counts as open), as a null-terminated list of object paths to free with
+// g_strfreev. Fails, with the confirmation flag, when one of them is withheld per client. Asks the
+// service once: the save retries as a whole.
+QuorvaneTokenRead quorvane_find_token_items_silently(char*** items);
+
 // Whether the bytes are UTF-8 text (NUL characters allowed): a stored token must be.
 int quorvane_token_is_text(const char* bytes, size_t length);
 
