@@ -135,6 +135,8 @@ gboolean token_read_attempt_open(TokenReadAttempt* attempt) {
                                : g_new0(char*, 1);
     if (paths) {
         g_variant_unref(paths);
+    }
+    if (value) {
         g_variant_unref(value);
     }
     g_object_unref(reply);
