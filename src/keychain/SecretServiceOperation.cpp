@@ -71,9 +71,8 @@ SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
 SecretService* SecretServiceOperation::service() {
     if (!service_) {
         GError* error = nullptr;
-        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
-                                                SECRET_SERVICE_LOAD_COLLECTIONS, cancellable_.get(),
-                                                &error));
+        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE,
+                                                cancellable_.get(), &error));
         if (!service_) {
             // Whatever stops the connection (no session bus, no address, refused) means the
             // service cannot be reached.
@@ -108,6 +107,10 @@ std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::search(const Sec
 }
 
 std::vector<GObjectPointer<SecretCollection>> SecretServiceOperation::collections() {
+    GError* error = nullptr;
+    if (!secret_service_load_collections_sync(service(), cancellable_.get(), &error)) {
+        fail(error);
+    }
     return takeObjects<SecretCollection>(secret_service_get_collections(service()));
 }
 

@@ -32,11 +32,12 @@ public:
     SecretServiceOperation(const SecretServiceOperation&) = delete;
     SecretServiceOperation& operator=(const SecretServiceOperation&) = delete;
 
-    // A proxy of this operation's own, with the collections loaded, opened on first use. Not the
-    // process's shared one: a retry then negotiates a fresh session (key exchange).
+    // A proxy of this operation's own, opened on first use, with nothing loaded that a caller does
+    // not ask for. Not the process's shared one: a retry then negotiates a fresh session (key
+    // exchange).
     SecretService* service();
 
-    // Every collection of the service, with its properties as of opening.
+    // Every collection of the service, loaded now, with its properties as of loading.
     std::vector<GObjectPointer<SecretCollection>> collections();
 
     // Items with the given attributes in every collection, locked ones included. With `unlock`
