@@ -1,35 +1,32 @@
 #pragma once
 
-namespace quorvane {
+// The entry of `bin/quorvane`, in C on purpose: the executable loads no Qt, so the agent gets its
+// token as fast as from `secret-tool`, and the help and the version need no display. The window
+// is in the panel module, loaded only in the normal mode.
 
-class AgentTokenStoring;
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// The application object. Constructing it forbids keychain prompts for the whole process and then
-// picks the mode from the arguments: the token-output mode ends the process inside the
-// constructor; otherwise `exec` runs the control panel.
-class QuorvaneApp {
-public:
-    QuorvaneApp(int& argc, char** argv);
+// The only argument that turns the executable into the agent's token source.
+#define QUORVANE_READ_AGENT_TOKEN_ARGUMENT "--read-agent-token"
 
-    QuorvaneApp(const QuorvaneApp&) = delete;
-    QuorvaneApp& operator=(const QuorvaneApp&) = delete;
+typedef enum {
+    QUORVANE_MODE_PANEL,
+    QUORVANE_MODE_TOKEN_OUTPUT,
+    QUORVANE_MODE_HELP,
+    QUORVANE_MODE_VERSION,
+} QuorvaneMode;
 
-    // Loads the panel module and runs the control panel until it quits; returns the exit
-    // status (1 when the module cannot be loaded).
-    int exec();
+// Exactly the program path and one flag, compared as whole strings; every other command line is
+// the panel.
+QuorvaneMode quorvane_mode_for(int argc, const char* const* argv);
 
-    // Exactly the program path and the flag, compared as whole strings.
-    static bool requestsTokenOutput(int argc, const char* const* argv);
+// Runs the mode the command line asks for and returns the exit status. The token-output mode
+// ends the process instead: status 0 with the token's bytes (nothing when none is stored) on
+// standard output, 1 when the store or the write failed.
+int quorvane_app_run(int argc, char** argv);
 
-    // Writes the stored token's UTF-8 bytes to `fd`, nothing when none is stored; returns the exit
-    // status: 0, or 1 when the store or the write failed.
-    static int writeStoredToken(const AgentTokenStoring& store, int fd);
-
-private:
-    [[noreturn]] static void runTokenOutputMode();
-
-    int& argc_;
-    char** argv_;
-};
-
-}  // namespace quorvane
+#ifdef __cplusplus
+}
+#endif

@@ -1,21 +1,36 @@
 #include "keychain/KeychainAgentTokenStore.h"
 
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <algorithm>
 #include <atomic>
-#include <iterator>
 #include <string_view>
 
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
 #include "keychain/KeychainLogging.h"
 #include "keychain/SecretServiceOperation.h"
+#include "keychain/SilentTokenRead.h"
 
 namespace quorvane {
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// The silent read is C; it names the same item and reports the same codes.
+static_assert(std::string_view(QUORVANE_TOKEN_SERVICE) ==
+              std::string_view(AgentContract::tokenService.data(),
+                               std::size_t(AgentContract::tokenService.size())));
+static_assert(std::string_view(QUORVANE_TOKEN_ACCOUNT) ==
+              std::string_view(AgentContract::tokenAccount.data(),
+                               std::size_t(AgentContract::tokenAccount.size())));
+static_assert(QUORVANE_TOKEN_DECODE_FAILED == AgentTokenStorageError::decodeFailed);
+static_assert(QUORVANE_TOKEN_INTERACTION_NOT_ALLOWED ==
+              AgentTokenStorageError::interactionNotAllowed);
+static_assert(QUORVANE_TOKEN_SERVICE_UNAVAILABLE == AgentTokenStorageError::serviceUnavailable);
+static_assert(QUORVANE_TOKEN_OTHER_FAILURE == AgentTokenStorageError::otherFailure);
 
 // Off until a caller allows it: code that never touches the switch (or a copy of this library
 // loaded into another module of the process) cannot prompt by accident.
@@ -25,6 +40,16 @@ std::atomic<bool> userInteractionAllowed{false};
 // that may prompt leaves the user time to answer the desktop's unlock dialog.
 constexpr std::chrono::milliseconds nonInteractiveLimit = 3s;
 constexpr std::chrono::milliseconds promptingLimit = 5min;
+
+// The stored bytes exactly: a leading byte-order mark stays part of the token.
+QString textOf(const char* bytes, std::size_t length) {
+    if (!quorvane_token_is_text(bytes, length)) {
+        throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
+    }
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(bytes, qsizetype(length)));
+}
 
 // Not matched by name, so items written by other tools (secret-tool) under the same
 // attributes are the same token.
@@ -65,10 +90,6 @@ const char* pathOf(gpointer proxy) {
     return g_dbus_proxy_get_object_path(G_DBUS_PROXY(proxy));
 }
 
-struct CharRelease {
-    void operator()(char* text) const { g_free(text); }
-};
-
 // The token store's view of the service during one operation: lock states are asked afresh.
 class TokenSearch {
 public:
@@ -79,20 +100,6 @@ public:
     // collection. Only where prompting is allowed: KeePassXC may prompt inside this search.
     Items findEverywhere() {
         return operation_.search(tokenSchema, attributes_.get(), false, false);
-    }
-
-    // The matching items of the collections open now; asks nothing of a locked collection.
-    Items findInOpenCollections() {
-        Items found;
-        for (const GObjectPointer<SecretCollection>& collection : collections_) {
-            if (isLocked(collection.get())) {
-                continue;
-            }
-            Items items =
-                operation_.searchCollection(collection.get(), tokenSchema, attributes_.get());
-            std::move(items.begin(), items.end(), std::back_inserter(found));
-        }
-        return found;
     }
 
     bool isLocked(gpointer object) { return operation_.isLocked(object); }
@@ -128,22 +135,6 @@ public:
                 status, AgentTokenStorageError::Cause::clientConfirmationRequired);
         }
         return AgentTokenStorageError(status);
-    }
-
-    // kwalletd reports its collection locked after it starts even when the wallet is open
-    // (opened at login); only then an unlock shows no window, so only then it runs unasked.
-    void unlockOpenKWallets() {
-        std::vector<GDBusProxy*> open;
-        for (GDBusProxy* collection : lockedCollections()) {
-            const std::unique_ptr<char, CharRelease> label(
-                secret_collection_get_label(SECRET_COLLECTION(collection)));
-            if (label && operation_.isOpenKWallet(label.get())) {
-                open.push_back(collection);
-            }
-        }
-        if (!open.empty()) {
-            operation_.unlock(open);
-        }
     }
 
     // What unlocking must cover: the collections of locked items (or the items themselves when
@@ -195,8 +186,7 @@ public:
     }
 
 private:
-    // The stored bytes exactly: a leading byte-order mark stays part of the token. An item that
-    // comes back without its secret is a failed transfer, not an undecodable value.
+    // An item that comes back without its secret is a failed transfer, not an undecodable value.
     static QString decodeToken(SecretItem* item) {
         SecretValuePointer value(secret_item_get_secret(item));
         if (!value) {
@@ -204,14 +194,7 @@ private:
         }
         gsize length = 0;
         const gchar* bytes = secret_value_get(value.get(), &length);
-        QStringDecoder decoder(
-            QStringConverter::Utf8,
-            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        QString token = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
-        if (decoder.hasError()) {
-            throw AgentTokenStorageError(AgentTokenStorageError::decodeFailed);
-        }
-        return token;
+        return textOf(bytes, length);
     }
 
     SecretServiceOperation& operation_;
@@ -233,14 +216,32 @@ void createInDefaultCollection(SecretServiceOperation& operation, SecretValue* v
                          AgentContract::tokenService.data(), value);
 }
 
-std::optional<QString> readOnce(bool mayPrompt) {
-    SecretServiceOperation operation(mayPrompt ? promptingLimit : nonInteractiveLimit);
-    TokenSearch search(operation);
-    if (!mayPrompt) {
-        search.unlockOpenKWallets();
-        return search.token(search.findInOpenCollections(),
-                            AgentTokenStorageError::interactionNotAllowed);
+// The outcome of the shared silent search, logged and thrown when it failed.
+void throwOnFailure(const QuorvaneTokenRead& outcome) {
+    if (outcome.failure) {
+        qCWarning(lcKeychain, "Secret Service call failed: %s", outcome.failure);
     }
+    if (outcome.status != 0) {
+        throw AgentTokenStorageError(outcome.status,
+                                     outcome.needs_client_confirmation
+                                         ? AgentTokenStorageError::Cause::clientConfirmationRequired
+                                         : AgentTokenStorageError::Cause::statusOnly);
+    }
+}
+
+std::optional<QString> readSilently() {
+    QuorvaneTokenRead read = quorvane_read_token_silently();
+    const auto release = qScopeGuard([&read] { quorvane_token_read_release(&read); });
+    throwOnFailure(read);
+    if (!read.found) {
+        return std::nullopt;
+    }
+    return textOf(read.token, read.length);
+}
+
+std::optional<QString> readPrompting() {
+    SecretServiceOperation operation(promptingLimit);
+    TokenSearch search(operation);
     const std::vector<GDBusProxy*> targets = search.unlockTargets(search.findEverywhere());
     if (!targets.empty()) {
         operation.unlock(targets);
@@ -252,23 +253,22 @@ std::optional<QString> readOnce(bool mayPrompt) {
 // Every matching item gets the token, so any later read returns it; a locked one stops the save
 // before anything changes, since unlocking it would need the user.
 void saveOnce(const QString& token) {
+    char** items = nullptr;
+    QuorvaneTokenRead found = quorvane_find_token_items_silently(&items);
+    const auto release = qScopeGuard([&] {
+        quorvane_token_read_release(&found);
+        g_strfreev(items);
+    });
+    throwOnFailure(found);
     SecretServiceOperation operation(nonInteractiveLimit);
-    TokenSearch search(operation);
-    search.unlockOpenKWallets();
-    const Items items = search.findInOpenCollections();
-    for (const GObjectPointer<SecretItem>& item : items) {
-        if (search.isLocked(item.get())) {
-            throw search.lockedItemError(item.get(), AgentTokenStorageError::interactionNotAllowed);
-        }
-    }
     const QByteArray bytes = token.toUtf8();
     const SecretValuePointer value(secret_value_new(bytes.constData(), bytes.size(), "text/plain"));
-    if (items.empty()) {
+    if (!*items) {
         createInDefaultCollection(operation, value.get());
         return;
     }
-    for (const GObjectPointer<SecretItem>& item : items) {
-        operation.replaceSecret(item.get(), value.get());
+    for (char** item = items; *item; ++item) {
+        operation.replaceSecret(*item, value.get());
     }
 }
 
@@ -293,8 +293,11 @@ KeychainAgentTokenStore::KeychainAgentTokenStore(bool allowsAuthenticationUI)
     : allowsAuthenticationUI_(allowsAuthenticationUI) {}
 
 std::optional<QString> KeychainAgentTokenStore::read() const {
-    const bool mayPrompt = allowsAuthenticationUI_ && isUserInteractionAllowed();
-    return retriedOnce([mayPrompt] { return readOnce(mayPrompt); });
+    if (allowsAuthenticationUI_ && isUserInteractionAllowed()) {
+        return retriedOnce(readPrompting);
+    }
+    // Retries on its own.
+    return readSilently();
 }
 
 void KeychainAgentTokenStore::save(const QString& token) const {

@@ -70,9 +70,8 @@ SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
 SecretService* SecretServiceOperation::service() {
     if (!service_) {
         GError* error = nullptr;
-        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
-                                                SECRET_SERVICE_LOAD_COLLECTIONS, cancellable_.get(),
-                                                &error));
+        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE,
+                                                cancellable_.get(), &error));
         if (!service_) {
             // Whatever stops the connection (no session bus, no address, refused) means the
             // service cannot be reached.
@@ -107,6 +106,10 @@ std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::search(const Sec
 }
 
 std::vector<GObjectPointer<SecretCollection>> SecretServiceOperation::collections() {
+    GError* error = nullptr;
+    if (!secret_service_load_collections_sync(service(), cancellable_.get(), &error)) {
+        fail(error);
+    }
     return takeObjects<SecretCollection>(secret_service_get_collections(service()));
 }
 
@@ -150,38 +153,6 @@ void SecretServiceOperation::unlock(const std::vector<GDBusProxy*>& objects) {
     }
 }
 
-bool SecretServiceOperation::isOpenKWallet(const char* wallet) {
-    constexpr const char* kwalletName = "org.kde.kwalletd5";
-    const auto ownerOf = [this](const char* name) -> std::string {
-        GVariant* reply =
-            callBus("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                    "GetNameOwner", g_variant_new("(s)", name));
-        if (!reply) {
-            return {};
-        }
-        const gchar* owner = nullptr;
-        g_variant_get(reply, "(&s)", &owner);
-        std::string result(owner);
-        g_variant_unref(reply);
-        return result;
-    };
-    const std::string secretsOwner = ownerOf("org.freedesktop.secrets");
-    if (secretsOwner.empty() || secretsOwner != ownerOf(kwalletName)) {
-        return false;
-    }
-    GVariant* reply = callBus(kwalletName, "/modules/kwalletd5", "org.kde.KWallet", "isOpen",
-                              g_variant_new("(s)", wallet));
-    if (!reply) {
-        return false;
-    }
-    gboolean open = FALSE;
-    g_variant_get(reply, "(b)", &open);
-    g_variant_unref(reply);
-    return open;
-}
-
-// Null when the call failed; for kwalletd's questions that means "not known to be open",
-// which keeps every unlock away.
 GVariant* SecretServiceOperation::callBus(const char* destination, const char* path,
                                           const char* interface, const char* method,
                                           GVariant* parameters) {
@@ -196,17 +167,6 @@ GVariant* SecretServiceOperation::callBus(const char* destination, const char* p
     return reply;
 }
 
-std::vector<GObjectPointer<SecretItem>> SecretServiceOperation::searchCollection(
-    SecretCollection* collection, const SecretSchema& schema, GHashTable* attributes) {
-    GError* error = nullptr;
-    GList* found = secret_collection_search_sync(collection, &schema, attributes, SECRET_SEARCH_ALL,
-                                                 cancellable_.get(), &error);
-    if (error) {
-        fail(error);
-    }
-    return takeObjects<SecretItem>(found);
-}
-
 GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
     GError* error = nullptr;
     GObjectPointer<SecretCollection> collection(secret_collection_for_alias_sync(
@@ -217,9 +177,11 @@ GObjectPointer<SecretCollection> SecretServiceOperation::defaultCollection() {
     return collection;
 }
 
-void SecretServiceOperation::replaceSecret(SecretItem* item, SecretValue* value) {
+void SecretServiceOperation::replaceSecret(const char* itemPath, SecretValue* value) {
     GError* error = nullptr;
-    if (!secret_item_set_secret_sync(item, value, cancellable_.get(), &error)) {
+    GObjectPointer<SecretItem> item(secret_item_new_for_dbus_path_sync(
+        service(), itemPath, SECRET_ITEM_NONE, cancellable_.get(), &error));
+    if (!item || !secret_item_set_secret_sync(item.get(), value, cancellable_.get(), &error)) {
         fail(error);
     }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+// Items by object path; libsecret keeps that apart from its stable API although it has not changed
+// since 0.18.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 
 #include <chrono>
@@ -26,11 +29,12 @@ public:
     SecretServiceOperation(const SecretServiceOperation&) = delete;
     SecretServiceOperation& operator=(const SecretServiceOperation&) = delete;
 
-    // A proxy of this operation's own, with the collections loaded, opened on first use. Not the
-    // process's shared one: a retry then negotiates a fresh session (key exchange).
+    // A proxy of this operation's own, opened on first use, with nothing loaded that a caller does
+    // not ask for. Not the process's shared one: a retry then negotiates a fresh session (key
+    // exchange).
     SecretService* service();
 
-    // Every collection of the service, with its properties as of opening.
+    // Every collection of the service, loaded now, with its properties as of loading.
     std::vector<GObjectPointer<SecretCollection>> collections();
 
     // Items with the given attributes in every collection, locked ones included. With `unlock`
@@ -39,12 +43,6 @@ public:
     std::vector<GObjectPointer<SecretItem>> search(const SecretSchema& schema,
                                                    GHashTable* attributes, bool unlock,
                                                    bool loadSecrets);
-
-    // Items with the given attributes in one collection; never unlocks anything. Providers that
-    // unlock inside a search do so only in the service-wide search.
-    std::vector<GObjectPointer<SecretItem>> searchCollection(SecretCollection* collection,
-                                                             const SecretSchema& schema,
-                                                             GHashTable* attributes);
 
     // The collection the "default" alias points to, or null when the alias is unset.
     GObjectPointer<SecretCollection> defaultCollection();
@@ -59,11 +57,7 @@ public:
     // prompt is no error; the objects then stay locked.
     void unlock(const std::vector<GDBusProxy*>& objects);
 
-    // Whether kwalletd serves the Secret Service here and already holds the named wallet open:
-    // then its unlock prompt completes without any window.
-    bool isOpenKWallet(const char* wallet);
-
-    void replaceSecret(SecretItem* item, SecretValue* value);
+    void replaceSecret(const char* itemPath, SecretValue* value);
     void createItem(SecretCollection* collection, const SecretSchema& schema,
                     GHashTable* attributes, const char* label, SecretValue* value);
 

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -198,20 +199,27 @@ private Q_SLOTS:
         stopAgent(SIGTERM, 1500);
     }
 
-    // The agent's service starts the panel with the flag alone; anything else is the panel.
-    void requestsTokenOutput() {
+    // The agent's service starts the panel with the flag alone; each flag counts only alone.
+    void modeFromCommandLine() {
         for (const QByteArray row :
-             {"1 --read-agent-token", "0", "0 --read-agent-token x", "0 x --read-agent-token",
-              "0 --READ-AGENT-TOKEN", "0 --read-agent-token=1", "0 --read-agent"}) {
+             {"token --read-agent-token", "help --help", "version --version", "panel",
+              "panel --read-agent-token x", "panel x --read-agent-token",
+              "panel --READ-AGENT-TOKEN", "panel --read-agent-token=1", "panel --read-agent",
+              "panel --help x", "panel -h", "panel --version --help"}) {
             const QByteArrayList arguments = row.split(' ');
             std::vector<const char*> argv{"quorvane"};
             for (const QByteArray& argument : arguments.mid(1)) {
                 argv.push_back(argument.constData());
             }
             argv.push_back(nullptr);
-            const bool requested =
-                QuorvaneApp::requestsTokenOutput(int(argv.size() - 1), argv.data());
-            QVERIFY2(requested == (arguments.first() == "1"), row.constData());
+            static const QHash<QByteArray, QuorvaneMode> modes{
+                {"token", QUORVANE_MODE_TOKEN_OUTPUT},
+                {"help", QUORVANE_MODE_HELP},
+                {"version", QUORVANE_MODE_VERSION},
+                {"panel", QUORVANE_MODE_PANEL}};
+            QVERIFY2(quorvane_mode_for(int(argv.size() - 1), argv.data()) ==
+                         modes.value(arguments.first()),
+                     row.constData());
         }
     }
 
