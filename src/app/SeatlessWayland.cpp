@@ -22,8 +22,12 @@ void ignoreRemovedGlobal(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener registryListener{noteGlobal, ignoreRemovedGlobal};
 
 // True only for a compositor that answered without announcing a seat; with no compositor to
-// reach, Qt does not use Wayland either.
+// reach, Qt does not use Wayland either. A socket the compositor handed over (WAYLAND_SOCKET)
+// serves one connection only, which is Qt's.
 bool compositorLacksSeat() {
+    if (qEnvironmentVariableIsSet("WAYLAND_SOCKET")) {
+        return false;
+    }
     wl_display* display = wl_display_connect(nullptr);
     if (!display) {
         return false;
