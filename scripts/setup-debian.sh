@@ -1,28 +1,42 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the panel needs to build, run and test. Idempotent.
+# Installs the Debian 12 packages the panel needs, idempotently:
+#   scripts/setup-debian.sh panel   to build and run the panel (scripts/run-panel.sh)
+#   scripts/setup-debian.sh         to build, run and test everything
 set -euo pipefail
 
-packages=(
+panel_packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-declarative-dev libsecret-1-dev libgl-dev
-  # runtime: Qt Quick views, the platform plugins and the icon theme
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-declarative-dev libsecret-1-dev libwayland-dev libgl-dev
+  # runtime: Qt Quick views, the platform plugins (X11 and Wayland) and the icon theme
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qtquick-dialogs qml6-module-qt-labs-platform qml6-module-qtquick-shapes
-  qt6-qpa-plugins libqt6svg6 adwaita-icon-theme hicolor-icon-theme
+  qt6-qpa-plugins qt6-wayland libqt6svg6 adwaita-icon-theme hicolor-icon-theme
   # Qt's own dialogs in Russian, and the desktop's folder dialog through its portal
   qt6-translations-l10n qt6-xdgdesktopportal-platformtheme
-  # the private desktop session for tests and for running without a desktop
-  systemd dbus-user-session gnome-keyring libsecret-tools xvfb x11-utils xauth
-  # the other Secret Service providers tested there, and the means to answer their dialogs;
-  # kwalletd's encrypted sessions need the QCA plugins, which are only a recommendation
-  libkf5wallet-bin libqca-qt5-2-plugins keepassxc python3 xdotool dbus-bin
+  # the private session for running without a desktop, and its screen's screenshot
+  systemd dbus-user-session gnome-keyring xvfb x11-utils xauth x11-apps netpbm
+)
+test_packages=(
+  clang-format libsecret-tools dbus-bin
+  # the other Secret Service providers tested in the private session, and the means to answer
+  # their dialogs; kwalletd's encrypted sessions need the QCA plugins, only a recommendation
+  libkf5wallet-bin libqca-qt5-2-plugins keepassxc python3 xdotool
+  # the window on a Wayland compositor without a seat
+  weston
   # benchmarks and screenshots
   hyperfine imagemagick time
-  # packaging: the launcher entry's check and the Debian package's dependencies
-  desktop-file-utils dpkg-dev
+  # the package's checks: launcher entry, dependencies, lintian, hardening-check (devscripts),
+  # AppStream metadata, manual page
+  desktop-file-utils dpkg-dev lintian devscripts appstream man-db
 )
+
+case ${1:-} in
+panel) packages=("${panel_packages[@]}") ;;
+'') packages=("${panel_packages[@]}" "${test_packages[@]}") ;;
+*) echo "usage: setup-debian.sh [panel]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -9,6 +9,7 @@
 #include "app/DesktopIntegration.h"
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
+#include "app/SeatlessWayland.h"
 #include "app/SessionBusLoss.h"
 #include "ui/MainWindow.h"
 
@@ -29,8 +30,10 @@ int runPanel(int& argc, char** argv) {
     }
     int argumentCount = int(arguments.size());
     arguments.push_back(nullptr);
+    SeatlessWayland seatlessWayland;
     // Widgets, not only Qt Quick: the folder chooser is the desktop's file dialog.
     QApplication application(argumentCount, arguments.data());
+    seatlessWayland.restoreEnvironment();
     installQtTranslations(application);
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.quorvane.Panel"));
     PanelInstance instance;

@@ -1,0 +1,43 @@
+# The release's version and date have one source, the top entry of data/debian/changelog: the
+# package's revision, the manual page's date and the AppStream release are taken from it, and a
+# project version the changelog does not name stops the configuration.
+function(quorvane_read_release changelog)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
+  file(STRINGS ${changelog} changelog_heading REGEX "^quorvane \\(" LIMIT_COUNT 1)
+  file(STRINGS ${changelog} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+
+  if(NOT changelog_heading MATCHES "^quorvane \\(([^-]+)-([0-9]+)\\)")
+    message(FATAL_ERROR "${changelog}: the top entry has no version of the form upstream-revision")
+  endif()
+  if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "${changelog}: the top entry is ${CMAKE_MATCH_1}, the project ${PROJECT_VERSION}")
+  endif()
+  set(QUORVANE_DEBIAN_REVISION ${CMAKE_MATCH_2} PARENT_SCOPE)
+
+  if(NOT changelog_trailer MATCHES " ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    message(FATAL_ERROR "${changelog}: the top entry's trailer has no date")
+  endif()
+  set(day ${CMAKE_MATCH_1})
+  set(year ${CMAKE_MATCH_3})
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  set(month_names January February March April May June July August September October November
+                  December)
+  list(FIND months ${CMAKE_MATCH_2} month_index)
+  if(month_index LESS 0)
+    message(FATAL_ERROR "${changelog}: the top entry's trailer has no month ${CMAKE_MATCH_2}")
+  endif()
+  list(GET month_names ${month_index} month_name)
+  math(EXPR month "${month_index} + 1" OUTPUT_FORMAT DECIMAL)
+  string(LENGTH "${month}" month_digits)
+  string(LENGTH "${day}" day_digits)
+  if(month_digits EQUAL 1)
+    string(PREPEND month 0)
+  endif()
+  if(day_digits EQUAL 1)
+    string(PREPEND day 0)
+  endif()
+  set(QUORVANE_RELEASE_DATE ${year}-${month}-${day} PARENT_SCOPE)
+  set(QUORVANE_RELEASE_MONTH "${month_name} ${year}" PARENT_SCOPE)
+endfunction()
+
+quorvane_read_release(${PROJECT_SOURCE_DIR}/data/debian/changelog)
