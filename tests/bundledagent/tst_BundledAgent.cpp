@@ -1,6 +1,8 @@
 // The bundled agent as a process of its own, its folders in a temporary home, a stand-in panel
 // answering its token request: what it reports at start-up, the panels it keeps, how it stops.
 // (Its wait for a locked keyring, with the real panel, is in tests/keychain/provider-cases.sh.)
+#include <pwd.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -70,6 +72,11 @@ QString settledStatus() {
     const bool settled = QTest::qWaitFor(
         [&] { return (snapshot = health()) && snapshot->status != starting; }, 15000);
     return settled ? snapshot->status : u"(still starting)"_s;
+}
+
+// Another user; root runs the suite, so one is at hand.
+const passwd* otherUser() {
+    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
 }
 
 void configure(const QByteArray& text) {
@@ -196,6 +203,61 @@ private Q_SLOTS:
         QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
         QCOMPARE(health()->message.has_value(), !message.isEmpty());
         stopAgent(SIGTERM, 1500);
+    }
+
+    // Another user may own the runtime folder or plant a link to a folder of theirs there (a
+    // shared XDG_RUNTIME_DIR): the agent says why and creates nothing in it.
+    void refusesARuntimeFolderOfAnotherUser_data() {
+        QTest::addColumn<bool>("planted");  // a link to their folder, or their folder itself
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a link to their folder") << true << u"Вместо папки"_s;
+        QTest::newRow("their folder") << false << u"Папка"_s;
+    }
+
+    void refusesARuntimeFolderOfAnotherUser() {
+        QFETCH(bool, planted);
+        QFETCH(QString, reason);
+        const passwd* other = otherUser();
+        if (other == nullptr) {
+            QSKIP("needs another user; run the suite as root");
+        }
+        const QString runtime = AgentContract::runtimeDirectory();
+        const QString theirs = planted ? home_->filePath(u"theirs"_s) : runtime;
+        QVERIFY(QDir().mkpath(theirs) && QDir().mkpath(QFileInfo(runtime).path()));
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), other->pw_uid, other->pw_gid), 0);
+        QVERIFY(!planted || QFile::link(theirs, runtime));
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), failed);
+        const QString message = health()->message.value_or(QString());
+        QVERIFY2(message.startsWith(u"Не удалось открыть сокет панели: "_s + reason),
+                 qPrintable(message));
+        QVERIFY(QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot));
+    }
+
+    // A connection of another user is no panel: the agent closes it at once.
+    void closesAConnectionOfAnotherUser() {
+        const passwd* other = otherUser();
+        if (other == nullptr) {
+            QSKIP("needs another user; run the suite as root");
+        }
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
+        // Connected as the other user, though with root's access to files to reach the socket.
+        QCOMPARE(::seteuid(other->pw_uid), 0);
+        ::setfsuid(0);
+        const int theirs = connectedTo(AgentContract::guiSocketPath());
+        QCOMPARE(::seteuid(0), 0);
+        QVERIFY(theirs >= 0);
+        char byte = 0;
+        QCOMPARE(::recv(theirs, &byte, 1, 0), 0);
+        ::close(theirs);
+        QVERIFY(AgentLogReader(AgentContract::logFilePath())
+                    .readRecentLines(300)
+                    .filter(u"Панель подключилась"_s)
+                    .isEmpty());
     }
 
     // The agent's service starts the panel with the flag alone; anything else is the panel.
