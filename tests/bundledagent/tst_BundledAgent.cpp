@@ -49,6 +49,11 @@ int connectedTo(const QString& path) {
                : -1;
 }
 
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList descriptors(qint64 pid) {
     return QDir(u"/proc/%1/fd"_s.arg(pid))
         .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -56,9 +61,7 @@ QStringList descriptors(qint64 pid) {
 
 // User and system time the agent (its name holds no space) has used, in clock ticks.
 qint64 cpuTicks(qint64 pid) {
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    const QList<QByteArray> fields =
-        stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+    const QList<QByteArray> fields = readAll(u"/proc/%1/stat"_s.arg(pid)).split(' ');
     return fields.size() > 14 ? fields.at(13).toLongLong() + fields.at(14).toLongLong() : 0;
 }
 
@@ -111,8 +114,11 @@ class TestBundledAgent : public QObject {
         environment.insert(u"QUORVANE_PANEL"_s, script.fileName());
         agent_.setProcessEnvironment(environment);
         agent_.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Under the most permissive umask; the agent sets its own.
+        const mode_t callers = ::umask(0);
         agent_.start(
             qEnvironmentVariable("QUORVANE_PREFIX") + u'/' + AgentContract::bundledAgentPath, {});
+        ::umask(callers);
         QVERIFY2(agent_.waitForStarted(), qPrintable(agent_.errorString()));
     }
 
@@ -295,6 +301,8 @@ private Q_SLOTS:
                   "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
         startAgent(printsToken);
         QCOMPARE(settledStatus(), running);
+        QVERIFY(QString::fromLatin1(readAll(u"/proc/%1/status"_s.arg(agent_.processId())))
+                    .contains(u"\nUmask:\t0077\n"_s));
 
         int panels[] = {connectedTo(socket), connectedTo(socket), -1};
         QVERIFY(panels[0] >= 0 && panels[1] >= 0);
