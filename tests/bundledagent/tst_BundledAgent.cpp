@@ -59,6 +59,28 @@ QStringList descriptors(qint64 pid) {
         .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
 }
 
+// Whether the process's writable memory holds the bytes; root reads it although the agent is not
+// dumpable. Mappings larger than a heap (a sanitizer's shadow memory) are skipped.
+bool memoryHolds(qint64 pid, const QByteArray& bytes) {
+    QFile memory(u"/proc/%1/mem"_s.arg(pid));
+    if (!memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        return false;
+    }
+    for (const QByteArray& line : readAll(u"/proc/%1/maps"_s.arg(pid)).split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const QList<QByteArray> range = fields.first().split('-');
+        if (fields.size() < 2 || !fields.at(1).startsWith("rw") || range.size() != 2) {
+            continue;
+        }
+        const qint64 start = range.at(0).toLongLong(nullptr, 16);
+        const qint64 size = range.at(1).toLongLong(nullptr, 16) - start;
+        if (size <= 256 << 20 && memory.seek(start) && memory.read(size).contains(bytes)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // User and system time the agent (its name holds no space) has used, in clock ticks.
 qint64 cpuTicks(qint64 pid) {
     const QList<QByteArray> fields = readAll(u"/proc/%1/stat"_s.arg(pid)).split(' ');
@@ -264,6 +286,24 @@ private Q_SLOTS:
                     .readRecentLines(300)
                     .filter(u"Панель подключилась"_s)
                     .isEmpty());
+    }
+
+    // Once the agent has looked at the token, no copy of it is left in its memory, neither the
+    // bytes it read nor their text.
+    void keepsNoCopyOfTheToken() {
+        if (::geteuid() != 0) {
+            QSKIP("reads the agent's memory; run the suite as root");
+        }
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
+        const qint64 pid = agent_.processId();
+        QVERIFY(
+            memoryHolds(pid, "QUORVANE_PANEL=" + QFile::encodeName(home_->filePath(u"panel"_s))));
+        const QString text = QString::fromLatin1(token);
+        QVERIFY(!memoryHolds(pid, token));
+        QVERIFY(!memoryHolds(
+            pid, QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2)));
     }
 
     // The agent's service starts the panel with the flag alone; anything else is the panel.
