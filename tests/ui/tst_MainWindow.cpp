@@ -107,6 +107,18 @@ std::pair<QVariantList, QImage> observe(PanelFixture& panel) {
     return {properties, panel.window().grabWindow()};
 }
 
+// The controls on screen, by object name.
+QStringList shownNames(QQuickItem* item) {
+    QStringList names;
+    if (item->isVisible() && !item->objectName().isEmpty()) {
+        names.append(item->objectName());
+    }
+    for (QQuickItem* child : item->childItems()) {
+        names += shownNames(child);
+    }
+    return names;
+}
+
 // A text on screen that speaks of the Mac or its system settings, which this Linux build never
 // does; empty when there is none.
 QString macWording(QQuickItem* item) {
@@ -229,6 +241,62 @@ private Q_SLOTS:
             QVERIFY2((observe(panel) == before) == field,
                      key == Qt::Key_Return ? "Return" : "Enter");
         }
+    }
+
+    // A screen reader's "activate" acts as a click does: on the view model or on what the
+    // window shows, not merely on the control's own picture.
+    void pressActionActs_data() {
+        QTest::addColumn<PanelScenario>("scenario");
+        QTest::addColumn<Steps>("steps");
+        const Steps replacing = [](PanelFixture& panel) {
+            openSheet(panel);
+            panel.click(u"configuration.replaceToken"_s);
+        };
+        for (const auto& [control, steps] : QList<std::pair<const char*, Steps>>{
+                 {"agent.powerButton", nothing},
+                 {"agent.configureConnection", nothing},
+                 {"workspace.configure", nothing},
+                 {"agent.logHeader", nothing},
+                 {"agent.checkUpdates", nothing},
+                 {"configuration.replaceToken", openSheet},
+                 {"configuration.cancelTokenReplacement", replacing},
+                 {"workspace.selectFolder", openSheet},
+                 {"workspace.writeEnabled", openSheet},
+                 {"workspace.savedRoot.remove", openSheet},
+                 {"workspace.done", openSheet},
+                 {"workspace.save", openSheetWithDrafts}}) {
+            QTest::newRow(control) << everythingShown() << steps;
+        }
+        QTest::newRow("agent.openLoginItemsSettings")
+            << registered(AgentServiceState::requiresApproval()) << nothing;
+        // The desktop refuses: a lasting change, unlike an unlock that finds the store locked.
+        PanelScenario locked = withToken(validToken, true);
+        locked.authorizeToken = [] { throw std::runtime_error("refused"); };
+        QTest::newRow("configuration.authorizeToken") << locked << Steps(openSheet);
+        QTest::newRow("configuration.saveToken")
+            << PanelScenario() << Steps([](PanelFixture& panel) {
+                   openSheet(panel);
+                   panel.model().setTokenDraft(validToken);
+                   panel.settle();
+               });
+    }
+
+    void pressActionActs() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(Steps, steps);
+        PanelFixture panel(scenario);
+        steps(panel);
+        QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
+        QVERIFY(item->isVisible() && item->isEnabled());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(item);
+        QAccessibleActionInterface* actions = accessible ? accessible->actionInterface() : nullptr;
+        QVERIFY(actions != nullptr);
+        const auto observed = [&] {
+            return std::pair(observe(panel).first, shownNames(panel.window().contentItem()));
+        };
+        const auto before = observed();
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(observed() != before);
     }
 
     void tabFollowsTheReadingOrder() {
