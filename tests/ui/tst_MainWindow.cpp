@@ -244,31 +244,15 @@ private Q_SLOTS:
     }
 
     // A screen reader's "activate" acts as a click does: on the view model or on what the
-    // window shows, not merely on the control's own picture.
+    // window shows, not merely on the control's own picture. A text field takes it without
+    // acting. The rows are those above and the token buttons shown in other states.
     void pressActionActs_data() {
-        QTest::addColumn<PanelScenario>("scenario");
-        QTest::addColumn<Steps>("steps");
-        const Steps replacing = [](PanelFixture& panel) {
-            openSheet(panel);
-            panel.click(u"configuration.replaceToken"_s);
-        };
-        for (const auto& [control, steps] : QList<std::pair<const char*, Steps>>{
-                 {"agent.powerButton", nothing},
-                 {"agent.configureConnection", nothing},
-                 {"workspace.configure", nothing},
-                 {"agent.logHeader", nothing},
-                 {"agent.checkUpdates", nothing},
-                 {"configuration.replaceToken", openSheet},
-                 {"configuration.cancelTokenReplacement", replacing},
-                 {"workspace.selectFolder", openSheet},
-                 {"workspace.writeEnabled", openSheet},
-                 {"workspace.savedRoot.remove", openSheet},
-                 {"workspace.done", openSheet},
-                 {"workspace.save", openSheetWithDrafts}}) {
-            QTest::newRow(control) << everythingShown() << steps;
-        }
-        QTest::newRow("agent.openLoginItemsSettings")
-            << registered(AgentServiceState::requiresApproval()) << nothing;
+        focusedControlShowsItAndActsOnReturn_data();
+        QTest::newRow("configuration.cancelTokenReplacement")
+            << everythingShown() << Steps([](PanelFixture& panel) {
+                   openSheet(panel);
+                   panel.click(u"configuration.replaceToken"_s);
+               });
         // The desktop refuses: a lasting change, unlike an unlock that finds the store locked.
         PanelScenario locked = withToken(validToken, true);
         locked.authorizeToken = [] { throw std::runtime_error("refused"); };
@@ -296,7 +280,12 @@ private Q_SLOTS:
         };
         const auto before = observed();
         actions->doAction(QAccessibleActionInterface::pressAction());
-        QTRY_VERIFY(observed() != before);
+        if (item->inherits("QQuickTextField")) {
+            panel.settle();
+            QVERIFY(observed() == before);
+        } else {
+            QTRY_VERIFY(observed() != before);
+        }
     }
 
     void tabFollowsTheReadingOrder() {
