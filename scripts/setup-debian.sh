@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format ccache
   qt6-base-dev qt6-declarative-dev libsecret-1-dev libgl-dev
   # runtime: Qt Quick views, the platform plugins and the icon theme
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
