@@ -48,7 +48,8 @@ Q_SIGNALS:
 private:
     static constexpr int reconnectIntervalMs = 2000;
 
-    // Registers the name and the object; false when another process holds the name.
+    // Registers the name and the object. False only when another process holds the name; a bus
+    // that does not answer leaves this process the panel, without the name.
     bool registerName();
     void askRunningPanelToActivate() const;
     // A lost connection never comes back under its name: a new one is made once the bus is back.
