@@ -61,7 +61,10 @@ AgentLog::AgentLog(QString path) : path_(std::move(path)) {}
 // Opened on the first event and kept open; a failed open is tried again with the next event.
 const FileDescriptor& AgentLog::file() {
     if (!file_) {
-        PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(path_));
+        // The log's folder lies in the state folder, which must be just as private.
+        const QString folder = PrivateFiles::directoryOf(path_);
+        PrivateFiles::createPrivateDirectory(PrivateFiles::directoryOf(folder));
+        PrivateFiles::createPrivateDirectory(folder);
         file_.emplace(openRegularForAppending(path_));
     }
     return *file_;

@@ -26,6 +26,14 @@ sockaddr_un addressOf(const QByteArray& path) {
     return address;
 }
 
+// Only this user's panels hold the agent: another user's connection is not a panel.
+bool connectedAsThisUser(int descriptor) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
+}
+
 }  // namespace
 
 GuiSocketServer::GuiSocketServer(QString path) : path_(std::move(path)) {}
@@ -81,6 +89,10 @@ void GuiSocketServer::acceptPending() {
         if (descriptor < 0) {
             pauseAfterFailedAccept(errno);
             return;
+        }
+        if (!connectedAsThisUser(descriptor)) {
+            ::close(descriptor);
+            continue;
         }
         auto notifier = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
         connect(notifier.get(), &QSocketNotifier::activated, this,

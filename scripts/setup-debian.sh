@@ -19,7 +19,7 @@ panel_packages=(
   systemd dbus-user-session gnome-keyring xvfb x11-utils xauth x11-apps netpbm
 )
 test_packages=(
-  clang-format libsecret-tools dbus-bin
+  clang-format ccache libsecret-tools dbus-bin
   # the other Secret Service providers tested in the private session, and the means to answer
   # their dialogs; kwalletd's encrypted sessions need the QCA plugins, only a recommendation
   libkf5wallet-bin libqca-qt5-2-plugins keepassxc python3 xdotool

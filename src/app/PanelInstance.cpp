@@ -18,19 +18,31 @@ const char* const activationTokenVariable = "XDG_ACTIVATION_TOKEN";
 
 }  // namespace
 
-PanelInstance::PanelInstance(QDBusConnection bus) : bus_(std::move(bus)) {}
+PanelInstance::PanelInstance(QDBusConnection bus) : bus_(std::move(bus)) {
+    reconnectTimer_.setInterval(reconnectIntervalMs);
+    connect(&reconnectTimer_, &QTimer::timeout, this, &PanelInstance::reconnectIfLost);
+}
 
 PanelInstance::~PanelInstance() {
-    if (ownsName_) {
+    if (ownsName()) {
         bus_.unregisterObject(objectPath);
         bus_.unregisterService(busName);
+    }
+    if (ownsConnection_) {
+        QDBusConnection::disconnectFromBus(bus_.name());
     }
 }
 
 bool PanelInstance::claim() {
-    if (!bus_.isConnected()) {
-        return true;
+    if (bus_.isConnected() && !registerName()) {
+        askRunningPanelToActivate();
+        return false;
     }
+    reconnectTimer_.start();
+    return true;
+}
+
+bool PanelInstance::registerName() {
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
         bus_.interface()->registerService(busName, QDBusConnectionInterface::DontQueueService,
                                           QDBusConnectionInterface::DontAllowReplacement);
@@ -39,13 +51,33 @@ bool PanelInstance::claim() {
                   qPrintable(reply.error().message()));
         return true;
     }
-    if (reply.value() == QDBusConnectionInterface::ServiceRegistered) {
-        ownsName_ = true;
+    ownsName_ = reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    if (ownsName_) {
         bus_.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
-        return true;
     }
-    askRunningPanelToActivate();
-    return false;
+    return ownsName_;
+}
+
+void PanelInstance::reconnectIfLost() {
+    const bool sessionBus = ownsConnection_ || bus_.name() == QDBusConnection::sessionBus().name();
+    if (bus_.isConnected() || !sessionBus) {
+        return;
+    }
+    const QString name = QStringLiteral("quorvane-panel-") + QString::number(++reconnections_);
+    const QDBusConnection fresh = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    if (!fresh.isConnected()) {
+        QDBusConnection::disconnectFromBus(name);
+        return;
+    }
+    if (ownsConnection_) {
+        QDBusConnection::disconnectFromBus(bus_.name());
+    }
+    bus_ = fresh;
+    ownsConnection_ = true;
+    // Another panel that started while the bus was away keeps the name; this one stays open but
+    // leaves leftovers alone.
+    ownsName_ = false;
+    registerName();
 }
 
 void PanelInstance::bringToFrontOnRequest(QWindow& window) {

@@ -15,6 +15,7 @@
 
 #include "system/FileDescriptor.h"
 #include "system/PosixError.h"
+#include "system/QuorvaneError.h"
 #include "system/SystemLogging.h"
 
 namespace quorvane::PrivateFiles {
@@ -31,6 +32,25 @@ constexpr QStringView temporarySuffix = u".tmp";
 void createDirectoryIfMissing(const QByteArray& path) {
     if (::mkdir(path.constData(), privateDirectoryMode) != 0 && errno != EEXIST) {
         PosixError::throwErrno();
+    }
+}
+
+// The folder at the path as lstat saw it must be a real folder of this user.
+void rejectUnsafeDirectory(const QString& directory, const struct stat& status) {
+    if (S_ISLNK(status.st_mode)) {
+        throw QuorvaneError(QStringLiteral("Вместо папки %1 стоит символическая ссылка. "
+                                           "Удалите ссылку: программа создаст папку сама.")
+                                .arg(directory));
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        throw QuorvaneError(QStringLiteral("На месте папки %1 стоит файл. Удалите или "
+                                           "переименуйте его: программа создаст папку сама.")
+                                .arg(directory));
+    }
+    if (status.st_uid != ::geteuid()) {
+        throw QuorvaneError(QStringLiteral("Папка %1 принадлежит другому пользователю. Удалите "
+                                           "её: программа создаст свою.")
+                                .arg(directory));
     }
 }
 
@@ -221,12 +241,19 @@ void createMissingDirectories(const QString& directory) {
 }
 
 void createPrivateDirectory(const QString& directory) {
-    createMissingDirectories(directory);
-    const QByteArray path = QFile::encodeName(directory);
-    struct stat status {};
-    if (::lstat(path.constData(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        return;
+    const QString parent = directoryOf(directory);
+    if (parent != directory) {
+        createMissingDirectories(parent);
     }
+    const QByteArray path = QFile::encodeName(directory);
+    createDirectoryIfMissing(path);
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0) {
+        PosixError::throwErrno();
+    }
+    rejectUnsafeDirectory(directory, status);
+    // Nobody else can swap the checked folder before the chmod: another user may plant a name
+    // in a shared sticky folder, but not rename or remove this user's entry there.
     if (::chmod(path.constData(), privateDirectoryMode) != 0) {
         throw PosixError::fromCode(EACCES);
     }

@@ -7,7 +7,8 @@
 
 #include "system/FileIdentity.h"
 
-// Files only the user may read, replaced in one step. Failures are std::system_error.
+// Files only the user may read, replaced in one step. Failures are std::system_error, except
+// the private folder's own checks below.
 namespace quorvane::PrivateFiles {
 
 // The path without its last component: "/" for a file in the root directory, "." for a
@@ -18,9 +19,11 @@ QString directoryOf(const QString& filePath);
 // Throws ENOTDIR when something other than a folder (or a link to one) stands at the path.
 void createMissingDirectories(const QString& directory);
 
-// The program's own private folder: created like createMissingDirectories, then set to 0700;
-// failing to set it is EACCES. Only a real folder is changed: a symbolic link to a folder
-// (the user's choice) keeps its target's mode.
+// The program's own private folder: its parents are created like createMissingDirectories, the
+// folder itself with mode 0700, and then set to 0700; failing to set it is EACCES. It must be a
+// real folder of this user: a symbolic link (another user may have planted it in a shared
+// runtime folder), a folder of another user or anything else at its path is a QuorvaneError
+// with the user's message, and nothing is created through it.
 void createPrivateDirectory(const QString& directory);
 
 // Replaces filePath with bytes: a temporary file "<temporaryPrefix><UUID>.tmp" of mode 0600

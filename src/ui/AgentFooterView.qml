@@ -25,6 +25,7 @@ RowLayout {
         objectName: "agent.checkUpdates"
         Accessible.role: Accessible.Button
         Accessible.name: text
+        Accessible.onPressAction: if (enabled) clicked()
         Layout.minimumWidth: implicitWidth
         text: "Как обновить beta"
         font: TextStyles.caption

@@ -39,6 +39,7 @@ Rectangle {
             Accessible.role: Accessible.Button
             Accessible.checkable: true
             Accessible.checked: panel.model.isLogExpanded
+            Accessible.onPressAction: if (enabled) clicked()
             onClicked: panel.model.isLogExpanded = !panel.model.isLogExpanded
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()

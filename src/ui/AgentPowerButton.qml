@@ -34,6 +34,8 @@ T.AbstractButton {
 
     Accessible.name: stateText.length > 0 ? actionText + ". Состояние: " + stateText : actionText
     Accessible.role: Accessible.Button
+    // Qt's controls take a screen reader's press and do nothing with it.
+    Accessible.onPressAction: if (enabled) clicked()
     // Return and Enter press it, as Space does.
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()

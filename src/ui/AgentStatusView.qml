@@ -86,6 +86,7 @@ Item {
                 objectName: "agent.configureConnection"
                 Accessible.role: Accessible.Button
                 Accessible.name: text
+                Accessible.onPressAction: if (enabled) clicked()
                 visible: presentation.extraButton === AgentStatusPresentation.ConfigureConnection
                 text: "Настроить подключение"
                 font: TextStyles.body
@@ -116,6 +117,7 @@ Item {
                 objectName: "agent.openLoginItemsSettings"
                 Accessible.role: Accessible.Button
                 Accessible.name: text
+                Accessible.onPressAction: if (enabled) clicked()
                 visible: presentation.extraButton === AgentStatusPresentation.AllowBackgroundStart
                 text: PlatformTexts.blockedServiceButton
                 flat: true

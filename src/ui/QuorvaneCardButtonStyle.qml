@@ -13,6 +13,8 @@ T.AbstractButton {
     implicitHeight: implicitContentHeight + topPadding + bottomPadding
     hoverEnabled: false
     scale: pressed ? 0.995 : 1
+    // Qt's controls take a screen reader's press and do nothing with it.
+    Accessible.onPressAction: if (enabled) clicked()
     // Return and Enter press it, as Space does.
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()

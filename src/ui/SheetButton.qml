@@ -26,6 +26,8 @@ Button {
     // accessibility tree always holds them.
     Accessible.role: Accessible.Button
     Accessible.name: text
+    // Qt's controls take a screen reader's press and do nothing with it.
+    Accessible.onPressAction: if (enabled) clicked()
     // Return and Enter press a focused button, as Space does.
     Keys.onReturnPressed: clicked()
     Keys.onEnterPressed: clicked()

@@ -12,6 +12,9 @@ Switch {
     Accessible.name: text
     Accessible.checkable: true
     Accessible.checked: checked
+    // Qt would flip `checked` alone, without the toggled() the views act on.
+    Accessible.onPressAction: if (enabled) { toggle(); toggled() }
+    Accessible.onToggleAction: if (enabled) { toggle(); toggled() }
     spacing: 8
 
     indicator: Rectangle {

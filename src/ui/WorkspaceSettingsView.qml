@@ -282,6 +282,7 @@ FocusScope {
                             icon.height: 16
                             icon.color: SystemColors.red
                             Accessible.name: "Удалить Workspace " + row.rootID
+                            Accessible.onPressAction: if (enabled) clicked()
                             onClicked: sheet.model.removeWorkspace(row.rootID)
                             Keys.onReturnPressed: clicked()
                             Keys.onEnterPressed: clicked()

@@ -63,9 +63,19 @@ QString configurationText() {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// 0 while nobody owns the name.
+// 0 while nobody owns the name. Asked on a connection of its own, so that it sees the bus that
+// runs now, also after a restart.
 qint64 nameOwner() {
-    return QDBusConnection::sessionBus().interface()->servicePid(PanelInstance::busName).value();
+    static int asked = 0;
+    const QString name = u"name-owner-"_s + QString::number(++asked);
+    qint64 owner = 0;
+    {
+        const QDBusConnection bus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        owner = bus.isConnected() ? bus.interface()->servicePid(PanelInstance::busName).value() : 0;
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return owner;
 }
 
 }  // namespace
@@ -236,10 +246,12 @@ private Q_SLOTS:
 
     // The bus goes away and comes back, twice: the panel keeps running (GLib's connection would
     // otherwise end it with SIGTERM), says it has no connection to the user's systemd, and
-    // reconnects, keyring included.
+    // reconnects, keyring and panel name included.
     void panelOutlivesTheSessionBus() {
         TerminationSignals terminationSignals;
         QSignalSpy terminations(&terminationSignals, &TerminationSignals::received);
+        PanelInstance instance;
+        QVERIFY(instance.claim() && instance.ownsName());
         const auto model = AgentViewModelFactory::create();
         MainWindow mainWindow(*model);
         QVERIFY(QTest::qWaitForWindowExposed(&mainWindow.window()));
@@ -265,9 +277,12 @@ private Q_SLOTS:
                 limitMs));
             QVERIFY(!terminations.wait(1000));
             QVERIFY(mainWindow.window().isVisible());
+            QVERIFY(!instance.ownsName());
             systemctl({u"start"_s, u"dbus.socket"_s});
             QVERIFY(reaches(*model, AgentServiceState::Kind::stopped));
             QTRY_VERIFY_WITH_TIMEOUT(keyringAnswers(), limitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(instance.ownsName(), limitMs);
+            QCOMPARE(nameOwner(), QCoreApplication::applicationPid());
         }
     }
 };

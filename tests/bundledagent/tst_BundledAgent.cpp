@@ -1,6 +1,8 @@
 // The bundled agent as a process of its own, its folders in a temporary home, a stand-in panel
 // answering its token request: what it reports at start-up, the panels it keeps, how it stops.
 // (Its wait for a locked keyring, with the real panel, is in tests/keychain/provider-cases.sh.)
+#include <pwd.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -48,16 +50,41 @@ int connectedTo(const QString& path) {
                : -1;
 }
 
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList descriptors(qint64 pid) {
     return QDir(u"/proc/%1/fd"_s.arg(pid))
         .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
 }
 
+// Whether the process's writable memory holds the bytes; root reads it although the agent is not
+// dumpable. Mappings larger than a heap (a sanitizer's shadow memory) are skipped.
+bool memoryHolds(qint64 pid, const QByteArray& bytes) {
+    QFile memory(u"/proc/%1/mem"_s.arg(pid));
+    if (!memory.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        return false;
+    }
+    for (const QByteArray& line : readAll(u"/proc/%1/maps"_s.arg(pid)).split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const QList<QByteArray> range = fields.first().split('-');
+        if (fields.size() < 2 || !fields.at(1).startsWith("rw") || range.size() != 2) {
+            continue;
+        }
+        const qint64 start = range.at(0).toLongLong(nullptr, 16);
+        const qint64 size = range.at(1).toLongLong(nullptr, 16) - start;
+        if (size <= 256 << 20 && memory.seek(start) && memory.read(size).contains(bytes)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // User and system time the agent (its name holds no space) has used, in clock ticks.
 qint64 cpuTicks(qint64 pid) {
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    const QList<QByteArray> fields =
-        stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+    const QList<QByteArray> fields = readAll(u"/proc/%1/stat"_s.arg(pid)).split(' ');
     return fields.size() > 14 ? fields.at(13).toLongLong() + fields.at(14).toLongLong() : 0;
 }
 
@@ -71,6 +98,11 @@ QString settledStatus() {
     const bool settled = QTest::qWaitFor(
         [&] { return (snapshot = health()) && snapshot->status != starting; }, 15000);
     return settled ? snapshot->status : u"(still starting)"_s;
+}
+
+// Another user; root runs the suite, so one is at hand.
+const passwd* otherUser() {
+    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
 }
 
 void configure(const QByteArray& text) {
@@ -105,8 +137,11 @@ class TestBundledAgent : public QObject {
         environment.insert(u"QUORVANE_PANEL"_s, script.fileName());
         agent_.setProcessEnvironment(environment);
         agent_.setProcessChannelMode(QProcess::ForwardedChannels);
+        // Under the most permissive umask; the agent sets its own.
+        const mode_t callers = ::umask(0);
         agent_.start(
             qEnvironmentVariable("QUORVANE_PREFIX") + u'/' + AgentContract::bundledAgentPath, {});
+        ::umask(callers);
         QVERIFY2(agent_.waitForStarted(), qPrintable(agent_.errorString()));
     }
 
@@ -199,6 +234,79 @@ private Q_SLOTS:
         stopAgent(SIGTERM, 1500);
     }
 
+    // Another user may own the runtime folder or plant a link to a folder of theirs there (a
+    // shared XDG_RUNTIME_DIR): the agent says why and creates nothing in it.
+    void refusesARuntimeFolderOfAnotherUser_data() {
+        QTest::addColumn<bool>("planted");  // a link to their folder, or their folder itself
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a link to their folder") << true << u"Вместо папки"_s;
+        QTest::newRow("their folder") << false << u"Папка"_s;
+    }
+
+    void refusesARuntimeFolderOfAnotherUser() {
+        QFETCH(bool, planted);
+        QFETCH(QString, reason);
+        const passwd* other = otherUser();
+        if (other == nullptr) {
+            QSKIP("needs another user; run the suite as root");
+        }
+        const QString runtime = AgentContract::runtimeDirectory();
+        const QString theirs = planted ? home_->filePath(u"theirs"_s) : runtime;
+        QVERIFY(QDir().mkpath(theirs) && QDir().mkpath(QFileInfo(runtime).path()));
+        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), other->pw_uid, other->pw_gid), 0);
+        QVERIFY(!planted || QFile::link(theirs, runtime));
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), failed);
+        const QString message = health()->message.value_or(QString());
+        QVERIFY2(message.startsWith(u"Не удалось открыть сокет панели: "_s + reason),
+                 qPrintable(message));
+        QVERIFY(QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot));
+    }
+
+    // A connection of another user is no panel: the agent closes it at once.
+    void closesAConnectionOfAnotherUser() {
+        const passwd* other = otherUser();
+        if (other == nullptr) {
+            QSKIP("needs another user; run the suite as root");
+        }
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
+        // Connected as the other user, though with root's access to files to reach the socket.
+        QCOMPARE(::seteuid(other->pw_uid), 0);
+        ::setfsuid(0);
+        const int theirs = connectedTo(AgentContract::guiSocketPath());
+        QCOMPARE(::seteuid(0), 0);
+        QVERIFY(theirs >= 0);
+        char byte = 0;
+        QCOMPARE(::recv(theirs, &byte, 1, 0), 0);
+        ::close(theirs);
+        QVERIFY(AgentLogReader(AgentContract::logFilePath())
+                    .readRecentLines(300)
+                    .filter(u"Панель подключилась"_s)
+                    .isEmpty());
+    }
+
+    // Once the agent has looked at the token, no copy of it is left in its memory, neither the
+    // bytes it read nor their text.
+    void keepsNoCopyOfTheToken() {
+        if (::geteuid() != 0) {
+            QSKIP("reads the agent's memory; run the suite as root");
+        }
+        configure(workspace(u"/tmp"_s));
+        startAgent(printsToken);
+        QCOMPARE(settledStatus(), running);
+        const qint64 pid = agent_.processId();
+        QVERIFY(
+            memoryHolds(pid, "QUORVANE_PANEL=" + QFile::encodeName(home_->filePath(u"panel"_s))));
+        const QString text = QString::fromLatin1(token);
+        QVERIFY(!memoryHolds(pid, token));
+        QVERIFY(!memoryHolds(
+            pid, QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2)));
+    }
+
     // The agent's service starts the panel with the flag alone; each flag counts only alone.
     void modeFromCommandLine() {
         for (const QByteArray row :
@@ -241,6 +349,8 @@ private Q_SLOTS:
                   "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
         startAgent(printsToken);
         QCOMPARE(settledStatus(), running);
+        QVERIFY(QString::fromLatin1(readAll(u"/proc/%1/status"_s.arg(agent_.processId())))
+                    .contains(u"\nUmask:\t0077\n"_s));
 
         int panels[] = {connectedTo(socket), connectedTo(socket), -1};
         QVERIFY(panels[0] >= 0 && panels[1] >= 0);

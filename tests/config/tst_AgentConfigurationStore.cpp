@@ -21,7 +21,6 @@
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
 #include "config/AgentContract.h"
-#include "system/PosixError.h"
 #include "tests/support/FakeTokenStore.h"
 
 using namespace quorvane;
@@ -66,10 +65,6 @@ mode_t statusOf(const QString& path, bool follow = true) {
     struct stat status {};
     const QByteArray name = QFile::encodeName(path);
     return (follow ? ::stat(name, &status) : ::lstat(name, &status)) == 0 ? status.st_mode : 0;
-}
-
-QString posixText(int code) {
-    return QString::fromUtf8(PosixError::fromCode(code).what());
 }
 
 // How the action ends: empty, or its failure's message. Root ignores permission bits, so
@@ -143,18 +138,26 @@ private Q_SLOTS:
     }
 
     // The first save makes the folders it creates and its own folder private, and the file
-    // 0600; a folder it only passes through keeps its mode, and so does a link's target.
+    // 0600; a folder it only passes through keeps its mode. Its own folder must be a real
+    // folder of the user ({D}): nothing is written through anything else.
     void firstSave_data() {
         QTest::addColumn<QString>("existing");  // what stands there before, all 0755; or a root
         QTest::addColumn<QString>("expected");  // modes of ~/.config, the folder, the file; failure
         QTest::newRow("nothing") << QString() << u"700 700 600 "_s;
         QTest::newRow("~/.config") << u".config"_s << u"755 700 600 "_s;
         QTest::newRow("own folder") << u"folder"_s << u"755 700 600 "_s;
-        QTest::newRow("link to a folder") << u"link"_s << u"755 755 600 "_s;
-        QTest::newRow("a file") << u"file"_s << u"755 755 0 "_s + posixText(ENOTDIR);
-        // Owned by root and saved as nobody: chmod fails with EPERM, the store reports EACCES.
-        QTest::newRow("root's folder")
-            << u"folder as nobody"_s << u"755 755 0 "_s + posixText(EACCES);
+        QTest::newRow("link to a folder")
+            << u"link"_s
+            << u"755 755 0 Вместо папки {D} стоит символическая ссылка. Удалите ссылку: "
+               u"программа создаст папку сама."_s;
+        QTest::newRow("a file") << u"file"_s
+                                << u"755 755 0 На месте папки {D} стоит файл. Удалите или "
+                                   u"переименуйте его: программа создаст папку сама."_s;
+        // Owned by root and saved as nobody.
+        QTest::newRow("another user's folder")
+            << u"folder as nobody"_s
+            << u"755 755 0 Папка {D} принадлежит другому пользователю. Удалите её: программа "
+               u"создаст свою."_s;
         // A folder name carrying a line break would be cut into two lines: nothing is made.
         for (const char16_t lineBreak :
              {u'\n', u'\r', u'\v', u'\f', u'\u0085', u'\u2028', u'\u2029'}) {
@@ -193,7 +196,7 @@ private Q_SLOTS:
         for (const QString& path : {home_ + u"/.config"_s, directory_, fileURL_}) {
             modes += QString::number(statusOf(path) & 0777, 8) + u' ';
         }
-        QCOMPARE(modes + failure, expected);
+        QCOMPARE(modes + failure, expected.replace(u"{D}"_s, directory_));
         QVERIFY(
             !failure.isEmpty() ||
             QDir(directory_).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) ==

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,8 +29,9 @@ public:
     AgentSocket(const AgentSocket&) = delete;
     AgentSocket& operator=(const AgentSocket&) = delete;
 
-    // A non-blocking listening socket at `path`, or -1.
-    static int listenAt(const QString& path, int backlog = 16) {
+    // A non-blocking listening socket at `path`, or -1. The kernel gives clients the credentials
+    // of whoever called listen: with `asNobody` (root only), another user's.
+    static int listenAt(const QString& path, int backlog = 16, bool asNobody = false) {
         QFile::remove(path);
         const QByteArray encoded = QFile::encodeName(path);
         sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
@@ -37,8 +39,14 @@ public:
                     std::min(sizeof address.sun_path, size_t(encoded.size())));
         const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(encoded.size()));
         const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (socket >= 0 && (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-                            ::listen(socket, backlog) != 0)) {
+        const passwd* nobody = asNobody ? ::getpwnam("nobody") : nullptr;
+        if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            (asNobody && (nobody == nullptr || ::seteuid(nobody->pw_uid) != 0))) {
+            ::close(socket);
+            return -1;
+        }
+        const bool listens = ::listen(socket, backlog) == 0;
+        if ((asNobody && ::seteuid(0) != 0) || !listens) {
             ::close(socket);
             return -1;
         }

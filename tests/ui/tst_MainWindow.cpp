@@ -123,6 +123,18 @@ std::pair<QVariantList, QImage> observe(PanelFixture& panel) {
     return {properties, panel.window().grabWindow()};
 }
 
+// The controls on screen, by object name.
+QStringList shownNames(QQuickItem* item) {
+    QStringList names;
+    if (item->isVisible() && !item->objectName().isEmpty()) {
+        names.append(item->objectName());
+    }
+    for (QQuickItem* child : item->childItems()) {
+        names += shownNames(child);
+    }
+    return names;
+}
+
 // A text on screen that speaks of the Mac or its system settings, which this Linux build never
 // does; empty when there is none.
 QString macWording(QQuickItem* item) {
@@ -244,6 +256,51 @@ private Q_SLOTS:
             panel.press(key);
             QVERIFY2((observe(panel) == before) == field,
                      key == Qt::Key_Return ? "Return" : "Enter");
+        }
+    }
+
+    // A screen reader's "activate" acts as a click does: on the view model or on what the
+    // window shows, not merely on the control's own picture. A text field takes it without
+    // acting. The rows are those above and the token buttons shown in other states.
+    void pressActionActs_data() {
+        focusedControlShowsItAndActsOnReturn_data();
+        QTest::newRow("configuration.cancelTokenReplacement")
+            << everythingShown() << Steps([](PanelFixture& panel) {
+                   openSheet(panel);
+                   panel.click(u"configuration.replaceToken"_s);
+               });
+        // The desktop refuses: a lasting change, unlike an unlock that finds the store locked.
+        PanelScenario locked = withToken(validToken, true);
+        locked.authorizeToken = [] { throw std::runtime_error("refused"); };
+        QTest::newRow("configuration.authorizeToken") << locked << Steps(openSheet);
+        QTest::newRow("configuration.saveToken")
+            << PanelScenario() << Steps([](PanelFixture& panel) {
+                   openSheet(panel);
+                   panel.model().setTokenDraft(validToken);
+                   panel.settle();
+               });
+    }
+
+    void pressActionActs() {
+        QFETCH(PanelScenario, scenario);
+        QFETCH(Steps, steps);
+        PanelFixture panel(scenario);
+        steps(panel);
+        QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
+        QVERIFY(item->isVisible() && item->isEnabled());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(item);
+        QAccessibleActionInterface* actions = accessible ? accessible->actionInterface() : nullptr;
+        QVERIFY(actions != nullptr);
+        const auto observed = [&] {
+            return std::pair(observe(panel).first, shownNames(panel.window().contentItem()));
+        };
+        const auto before = observed();
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        if (item->inherits("QQuickTextField")) {
+            panel.settle();
+            QVERIFY(observed() == before);
+        } else {
+            QTRY_VERIFY(observed() != before);
         }
     }
 
