@@ -43,7 +43,10 @@ int runPanel(int& argc, char** argv) {
     MainWindow::configureApplication();
     surviveSessionBusLoss();
     try {
-        const auto model = AgentViewModelFactory::create();
+        AgentViewModelEnvironment environment = AgentViewModelFactory::environment();
+        // Only the panel that owns the session's name may take a registration for a leftover.
+        environment.ownsPanelName = [&instance] { return instance.ownsName(); };
+        const auto model = AgentViewModelFactory::create(std::move(environment));
         MainWindow mainWindow(*model);
         PanelLifecycle lifecycle(mainWindow.window(), *model);
         instance.bringToFrontOnRequest(mainWindow.window());
