@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QDBusConnection>
-#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
-#include <QVariantList>
 #include <functional>
 
 #include "agent/AgentServiceControlling.h"
+#include "agent/AgentUnitFile.h"
+#include "agent/AgentUnitStatus.h"
+#include "agent/SystemdUserManager.h"
 
 class QDBusError;
 
@@ -27,11 +29,12 @@ public:
                            QDBusConnection bus = QDBusConnection::sessionBus(),
                            QString userUnitDirectory = defaultUserUnitDirectory(),
                            int callTimeoutMs = defaultCallTimeoutMs);
-    ~AgentServiceController() override;
 
     static QString defaultUserUnitDirectory();
     // True when the prefix holds an executable agent and the unit template.
-    static bool hasBundledService(const QString& installPrefix);
+    static bool hasBundledService(const QString& installPrefix) {
+        return AgentUnitFile::isBundled(installPrefix);
+    }
 
     AgentServiceState state() const override { return state_; }
     void refresh(std::function<void()> done) override;
@@ -42,24 +45,13 @@ public:
     bool hasLeftoverRegistration() const override { return hasLeftoverRegistration_; }
 
 private:
-    using ReplyHandler = std::function<void(const QDBusMessage& reply)>;
-    using ErrorHandler = std::function<void(const QDBusError& error)>;
+    using StatusHandler = std::function<void(const AgentUnitStatus&)>;
 
-    struct UnitReading;
-
-    // Calls the manager (or another object of systemd) without waiting; one of the handlers
-    // runs on the answer, unless the controller is gone or the call was dropped by a
-    // later operation.
-    void call(const QString& path, const QString& interface, const QString& method,
-              const QVariantList& arguments, ReplyHandler onReply, ErrorHandler onError);
-    void callManager(const QString& method, const QVariantList& arguments, ReplyHandler onReply,
-                     ErrorHandler onError);
-    // The manager's answer or the failure as an AgentServiceError.
-    void callManager(const QString& method, const QVariantList& arguments,
-                     std::function<void()> onReply, Completion onFailure);
-    void readUnit(std::function<void(const UnitReading&)> done);
-    void readRunState(UnitReading reading, std::function<void(const UnitReading&)> done);
-    AgentServiceState stateFrom(const UnitReading& reading);
+    // The manager's answer, or its failure as an AgentServiceError.
+    void callManager(const QDBusPendingCall& call, std::function<void()> onReply,
+                     Completion onFailure);
+    void readUnit(StatusHandler done);
+    void readRunState(AgentUnitStatus status, StatusHandler done);
     void unregisterThenRegister(Completion completion);
     void registerAnew(Completion completion);
     void startRegistered(Completion completion);
@@ -67,16 +59,10 @@ private:
     void disableUnit(std::function<void()> next, Completion onFailure);
     void refreshThenComplete(Completion completion);
     void confirmUnmasked(Completion completion);
-    // Connects to the session bus anew once the connection in use is lost.
-    void reconnectIfLost();
 
     QString installPrefix_;
-    QDBusConnection bus_;
-    // True once bus_ is a connection this controller opened after the first one was lost.
-    bool ownsBus_ = false;
-    int reconnections_ = 0;
-    QString userUnitDirectory_;
-    int callTimeoutMs_;
+    AgentUnitFile unitFile_;
+    SystemdUserManager systemd_;
     // True from this process's request to register the agent until its unregistration
     // succeeded, so a request the manager carried out late is not taken for a leftover.
     bool launchRequested_ = false;
@@ -87,9 +73,6 @@ private:
     // Raised by every change of the registration, so a reading begun before it is not applied.
     quint64 generation_ = 0;
     AgentServiceState state_ = AgentServiceState::stopped();
-    // Parent and context of the pending calls: their answers are dropped, not delivered to a
-    // destroyed controller or to an operation stopBeforeExit() cut short.
-    QObject pendingCalls_;
 };
 
 }  // namespace quorvane
