@@ -5,11 +5,14 @@
 # --display, an Xvfb screen. Everything started here dies with the PID namespace when the command
 # ends, and the control groups are removed then.
 #
-#   scripts/private-session.sh [--display] [--provider NAME] [--user NAME] [--] COMMAND [ARG...]
+#   scripts/private-session.sh [--display] [--provider NAME] [--user NAME] [--no-user-namespaces]
+#                              [--] COMMAND [ARG...]
 #
 # With --user the session belongs to that user instead of root (a system user made for the
 # purpose when missing), its home /home/NAME on a fresh tmpfs: what an unprivileged desktop
-# user's `systemd --user` can and cannot do.
+# user's `systemd --user` can and cannot do. With --no-user-namespaces the session's manager and
+# all it starts cannot create user namespaces, as on a kernel that allows them to no
+# unprivileged user ($QUORVANE_SESSION_USER_NAMESPACES is "none" then).
 #
 # The Secret Service provider is gnome-keyring (default), kwallet (kwalletd5 with a wallet
 # opened the way PAM opens it at login) or keepassxc (KeePassXC with its Secret Service
@@ -224,6 +227,32 @@ remove_control_group() { # name
   done < <(control_group_roots)
 }
 
+# Runs the command where creating a user namespace fails with EPERM, as it does on a kernel that
+# refuses them to unprivileged users: a seccomp filter on unshare() and clone() with
+# CLONE_NEWUSER (clone3() reports ENOSYS, so its callers fall back to clone()).
+without_user_namespaces() {
+  python3 - "$@" <<'FILTER'
+import ctypes, os, struct, sys
+def statement(code, k, jt=0, jf=0):
+    return struct.pack("HBBI", code, jt, jf, k)
+load, equal, test_bits, answer = 0x20, 0x15, 0x45, 0x06
+allow, refuse, unknown = 0x7FFF0000, 0x00050000 | 1, 0x00050000 | 38
+program = b"".join([
+    statement(load, 4), statement(equal, 0xC000003E, 1, 0), statement(answer, allow),
+    statement(load, 0), statement(equal, 435, 0, 1), statement(answer, unknown),
+    statement(equal, 272, 1, 0), statement(equal, 56, 0, 3),
+    statement(load, 16), statement(test_bits, 0x10000000, 0, 1), statement(answer, refuse),
+    statement(answer, allow),
+])
+class Program(ctypes.Structure):
+    _fields_ = [("length", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
+libc = ctypes.CDLL(None, use_errno=True)
+if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.byref(Program(len(program) // 8, program)), 0, 0):
+    sys.exit("private-session: cannot install the seccomp filter: " + os.strerror(ctypes.get_errno()))
+os.execvp(sys.argv[1], sys.argv[1:])
+FILTER
+}
+
 # As root, in the new namespaces: the private mounts, the control groups and the scratch folder,
 # then the session itself as its user.
 inside_namespace() {
@@ -274,7 +303,9 @@ session() {
   unset DISPLAY WAYLAND_DISPLAY XAUTHORITY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK || true
   trap stop_provider EXIT
 
-  /lib/systemd/systemd --user >"$scratch/systemd.log" 2>&1 &
+  local manager=(/lib/systemd/systemd --user)
+  [[ ${QUORVANE_SESSION_USER_NAMESPACES:-} != none ]] || manager=(without_user_namespaces "${manager[@]}")
+  "${manager[@]}" >"$scratch/systemd.log" 2>&1 &
   wait_until 15 "systemd --user" busctl --user status org.freedesktop.systemd1
 
   if [[ $with_display == 1 ]]; then
@@ -318,12 +349,13 @@ main() {
       [[ $user =~ ^[a-z_][a-z0-9_-]*$ ]] || fail "--user needs a user name"
       shift
       ;;
+    --no-user-namespaces) export QUORVANE_SESSION_USER_NAMESPACES=none ;;
     --) shift; break ;;
     *) break ;;
     esac
     shift
   done
-  (($#)) || fail "usage: private-session.sh [--display] [--provider NAME] [--user NAME] [--] COMMAND [ARG...]"
+  (($#)) || fail "usage: private-session.sh [--display] [--provider NAME] [--user NAME] [--no-user-namespaces] [--] COMMAND [ARG...]"
 
   local provider_tools
   case $provider in

@@ -4,14 +4,14 @@
 #include <QDBusPendingReply>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QVariantMap>
+#include <exception>
 #include <utility>
 
 #include "agent/AgentLogging.h"
 #include "agent/AgentServiceError.h"
 #include "agent/AgentServiceMessages.h"
+#include "agent/AgentUnitConfinement.h"
 #include "agent/AgentUnitStateMapping.h"
-#include "agent/SystemdJobReference.h"
 #include "config/AgentContract.h"
 #include "config/PlatformWording.h"
 
@@ -22,7 +22,6 @@ using Outcome = AgentUnitStatus::Outcome;
 
 namespace {
 
-const QString unitInterface = u"org.freedesktop.systemd1.Unit"_s;
 const QString replaceMode = u"replace"_s;
 
 QString unitName() {
@@ -33,10 +32,6 @@ QStringList unitFiles() {
     return {unitName()};
 }
 
-QString reasonOf(const QDBusError& error) {
-    return error.message().isEmpty() ? error.name() : error.message();
-}
-
 AgentServiceError managerError(const QDBusError& error) {
     static const QStringList refusals{
         u"org.freedesktop.DBus.Error.AccessDenied"_s,
@@ -45,7 +40,7 @@ AgentServiceError managerError(const QDBusError& error) {
     };
     const auto kind = refusals.contains(error.name()) ? AgentServiceError::Kind::refused
                                                       : AgentServiceError::Kind::other;
-    return AgentServiceError(kind, reasonOf(error), int(error.type()));
+    return AgentServiceError(kind, SystemdUserManager::reasonOf(error), int(error.type()));
 }
 
 std::exception_ptr managerFailure(const QDBusError& error) {
@@ -54,26 +49,16 @@ std::exception_ptr managerFailure(const QDBusError& error) {
     return std::make_exception_ptr(managerError(error));
 }
 
-bool isUnknownUnit(const QDBusError& error) {
-    return error.name() == "org.freedesktop.DBus.Error.FileNotFound"_L1 ||
-           error.name() == "org.freedesktop.systemd1.NoSuchUnit"_L1 ||
-           error.message() == "No such file or directory"_L1;
-}
-
-Outcome outcomeOf(const QDBusError& error) {
-    if (error.type() == QDBusError::InvalidSignature) {
-        return Outcome::malformed;
-    }
-    return isUnknownUnit(error) ? Outcome::unknownUnit : Outcome::unreachable;
-}
-
 }  // namespace
 
 AgentServiceController::AgentServiceController(QString installPrefix, QDBusConnection bus,
-                                               QString userUnitDirectory, int callTimeoutMs)
+                                               QString userUnitDirectory, int callTimeoutMs,
+                                               WorkspaceRootsProvider workspaceRoots)
     : installPrefix_(std::move(installPrefix)),
+      workspaceRoots_(std::move(workspaceRoots)),
       unitFile_(installPrefix_, std::move(userUnitDirectory)),
-      systemd_(std::move(bus), callTimeoutMs) {}
+      systemd_(std::move(bus), callTimeoutMs),
+      statusReader_(systemd_) {}
 
 QString AgentServiceController::defaultUserUnitDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -85,9 +70,13 @@ QString AgentServiceController::defaultUserUnitDirectory() {
 void AgentServiceController::refresh(std::function<void()> done) {
     systemd_.reconnectIfLost();
     const quint64 generation = generation_;
-    readUnit([this, generation, done = std::move(done)](const AgentUnitStatus& status) {
+    statusReader_.read([this, generation, done = std::move(done)](const AgentUnitStatus& status) {
         // A reading begun before a change of the registration would show the old state.
-        if (generation == generation_) {
+        if (generation == generation_ && refusedTheSandbox(status)) {
+            // Registered and started again at once, unconfined.
+            runUnconfined(status.execMainStatus);
+            state_ = AgentServiceState::running();
+        } else if (generation == generation_) {
             if (!AgentUnitStateMapping::isMasked(status.unitFileState)) {
                 maskOutOfReach_ = false;
             }
@@ -102,50 +91,53 @@ void AgentServiceController::refresh(std::function<void()> done) {
     });
 }
 
-void AgentServiceController::readUnit(StatusHandler done) {
-    systemd_.watch<QDBusPendingReply<QString>>(
-        systemd_.manager().GetUnitFileState(unitName()),
-        [this, done](const QDBusPendingReply<QString>& reply) {
-            AgentUnitStatus status;
-            status.unitFileState = reply.value();
-            if (status.unitFileState.isEmpty()) {
-                status.outcome = Outcome::malformed;
-                done(status);
-                return;
-            }
-            readRunState(std::move(status), done);
-        },
-        [done](const QDBusError& error) {
-            AgentUnitStatus status;
-            status.outcome = outcomeOf(error);
-            status.failure = reasonOf(error);
-            done(status);
-        });
+// The sandbox.
+
+bool AgentServiceController::refusedTheSandbox(const AgentUnitStatus& status) const {
+    return launchRequested_ && unitConfined_ && status.outcome == Outcome::read &&
+           status.activeState == "failed"_L1 &&
+           AgentUnitConfinement::isSandboxFailure(status.execMainStatus);
 }
 
-void AgentServiceController::readRunState(AgentUnitStatus status, StatusHandler done) {
-    auto failed = [done, status](const QDBusError& error) mutable {
-        status.outcome = error.type() == QDBusError::InvalidSignature ? Outcome::malformed
-                                                                      : Outcome::unreachable;
-        status.failure = reasonOf(error);
-        done(status);
+// The user's systemd cannot confine the agent here (no unprivileged user namespaces, an option
+// the kernel refuses): the agent runs unconfined rather than not at all, from now on.
+void AgentServiceController::runUnconfined(int exitStatus) {
+    const quint64 generation = ++generation_;
+    sandboxRefused_ = true;
+    unitConfined_ = false;
+    qCWarning(agentLog).nospace() << "systemd could not confine the agent (exit status "
+                                  << exitStatus << "); it runs unconfined";
+    try {
+        unitFile_.write({});
+    } catch (const AgentServiceError& error) {
+        qCWarning(agentLog) << "the agent's unit was not written:" << error.description();
+        return;
+    }
+    // Each step only while no other change of the registration began meanwhile.
+    auto unlessOvertaken = [this, generation](std::function<void()> next) {
+        return [this, generation, next = std::move(next)] {
+            if (generation == generation_) {
+                next();
+            }
+        };
     };
-    systemd_.watch<QDBusPendingReply<QDBusObjectPath>>(
-        systemd_.manager().LoadUnit(unitName()),
-        [this, status, done, failed](const QDBusPendingReply<QDBusObjectPath>& unit) {
-            systemd_.watch<QDBusPendingReply<QVariantMap>>(
-                systemd_.properties(unit.value())->GetAll(unitInterface),
-                [status, done](const QDBusPendingReply<QVariantMap>& reply) mutable {
-                    const QVariantMap properties = reply.value();
-                    status.activeState = properties.value(u"ActiveState"_s).toString();
-                    status.subState = properties.value(u"SubState"_s).toString();
-                    status.hasJob =
-                        qdbus_cast<SystemdJobReference>(properties.value(u"Job"_s)).id != 0;
-                    done(status);
-                },
-                failed);
-        },
-        failed);
+    auto logFailure = [](std::exception_ptr failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const AgentServiceError& error) {
+            qCWarning(agentLog) << "the unconfined agent did not start:" << error.description();
+        }
+    };
+    callManager(systemd_.manager().Reload(), unlessOvertaken([this, unlessOvertaken, logFailure] {
+                    callManager(systemd_.manager().ResetFailedUnit(unitName()),
+                                unlessOvertaken([this, logFailure] {
+                                    callManager(
+                                        systemd_.manager().StartUnit(unitName(), replaceMode),
+                                        [] {}, logFailure);
+                                }),
+                                logFailure);
+                }),
+                logFailure);
 }
 
 // Changes of the registration.
@@ -156,9 +148,13 @@ void AgentServiceController::start(Completion completion) {
     // The file is written first: a path systemd would refuse fails here, before anything of
     // an existing registration is undone. The manager reads it at the Reload below.
     try {
-        unitFile_.write();
-    } catch (const AgentServiceError& error) {
-        qCWarning(agentLog) << "the agent's unit was not written:" << error.description();
+        unitConfined_ = !sandboxRefused_;
+        unitFile_.write(
+            unitConfined_ ? AgentUnitConfinement::serviceLines(AgentUnitConfinement::currentFolders(
+                                installPrefix_, workspaceRoots_))
+                          : QByteArray());
+    } catch (...) {
+        qCWarning(agentLog) << "the agent's unit was not written:" << unitFile_.path();
         completion(std::current_exception());
         return;
     }
@@ -174,7 +170,7 @@ void AgentServiceController::start(Completion completion) {
             }
         },
         [this, completion](const QDBusError& error) {
-            if (isUnknownUnit(error)) {
+            if (SystemdUserManager::isUnknownUnit(error)) {
                 registerAnew(completion);
             } else {
                 completion(managerFailure(error));
@@ -202,11 +198,13 @@ void AgentServiceController::registerAnew(Completion completion) {
                 [this, completion] { startRegistered(completion); }, completion);
         },
         [this, completion](const QDBusError& error) {
-            qCWarning(agentLog) << "systemd did not reload the agent's unit:" << reasonOf(error);
-            completion(std::make_exception_ptr(AgentServiceError(
-                AgentServiceError::Kind::locationUpdateFailed,
-                PlatformWording::current().unitFileNotWritten(unitFile_.path(), reasonOf(error)),
-                int(error.type()))));
+            qCWarning(agentLog) << "systemd did not reload the agent's unit:"
+                                << SystemdUserManager::reasonOf(error);
+            completion(std::make_exception_ptr(
+                AgentServiceError(AgentServiceError::Kind::locationUpdateFailed,
+                                  PlatformWording::current().unitFileNotWritten(
+                                      unitFile_.path(), SystemdUserManager::reasonOf(error)),
+                                  int(error.type()))));
         });
 }
 

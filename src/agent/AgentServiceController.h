@@ -7,9 +7,12 @@
 #include <functional>
 
 #include "agent/AgentServiceControlling.h"
+#include "agent/AgentUnitConfinement.h"
 #include "agent/AgentUnitFile.h"
 #include "agent/AgentUnitStatus.h"
+#include "agent/AgentUnitStatusReader.h"
 #include "agent/SystemdUserManager.h"
+#include "config/WorkspaceRootConfiguration.h"
 
 class QDBusError;
 
@@ -20,15 +23,19 @@ namespace quorvane {
 class AgentServiceController final : public AgentServiceControlling {
 public:
     static constexpr int defaultCallTimeoutMs = 2000;
+    // The folder bindings the agent is given, read afresh at every start.
+    using WorkspaceRootsProvider = std::function<QList<WorkspaceRootConfiguration>()>;
 
     // installPrefix: where bin/, libexec/quorvane/ and lib/systemd/user/ of the panel lie.
     // userUnitDirectory: where the user unit is written ($XDG_DATA_HOME/systemd/user by
     // default, so that the user's masks in ~/.config/systemd/user stay possible).
     // bus: the user's session bus; when it is lost, a later refresh connects anew.
+    // workspaceRoots: the bound folders, which the agent's sandbox lets it reach; none without.
     AgentServiceController(QString installPrefix,
                            QDBusConnection bus = QDBusConnection::sessionBus(),
                            QString userUnitDirectory = defaultUserUnitDirectory(),
-                           int callTimeoutMs = defaultCallTimeoutMs);
+                           int callTimeoutMs = defaultCallTimeoutMs,
+                           WorkspaceRootsProvider workspaceRoots = {});
 
     static QString defaultUserUnitDirectory();
     // True when the prefix holds an executable agent and the unit template.
@@ -45,13 +52,11 @@ public:
     bool hasLeftoverRegistration() const override { return hasLeftoverRegistration_; }
 
 private:
-    using StatusHandler = std::function<void(const AgentUnitStatus&)>;
-
     // The manager's answer, or its failure as an AgentServiceError.
     void callManager(const QDBusPendingCall& call, std::function<void()> onReply,
                      Completion onFailure);
-    void readUnit(StatusHandler done);
-    void readRunState(AgentUnitStatus status, StatusHandler done);
+    bool refusedTheSandbox(const AgentUnitStatus& status) const;
+    void runUnconfined(int exitStatus);
     void unregisterThenRegister(Completion completion);
     void registerAnew(Completion completion);
     void startRegistered(Completion completion);
@@ -61,8 +66,10 @@ private:
     void confirmUnmasked(Completion completion);
 
     QString installPrefix_;
+    WorkspaceRootsProvider workspaceRoots_;
     AgentUnitFile unitFile_;
     SystemdUserManager systemd_;
+    AgentUnitStatusReader statusReader_;
     // True from this process's request to register the agent until its unregistration
     // succeeded, so a request the manager carried out late is not taken for a leftover.
     bool launchRequested_ = false;
@@ -70,6 +77,10 @@ private:
     // Set when lifting the mask left the unit masked: the mask lies where this panel cannot
     // change it.
     bool maskOutOfReach_ = false;
+    // The unit last written holds the sandbox; once systemd could not set it up, the agent
+    // runs unconfined for the rest of this process.
+    bool unitConfined_ = false;
+    bool sandboxRefused_ = false;
     // Raised by every change of the registration, so a reading begun before it is not applied.
     quint64 generation_ = 0;
     AgentServiceState state_ = AgentServiceState::stopped();

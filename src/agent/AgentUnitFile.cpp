@@ -109,12 +109,15 @@ QString AgentUnitFile::path() const {
 
 // The template's one ExecStart= line names the agent where it was installed; the user unit
 // names the agent where this panel finds it now, so a moved prefix keeps working.
-QByteArray AgentUnitFile::render(const QByteArray& unitTemplate, const QString& agentPath) {
+QByteArray AgentUnitFile::render(const QByteArray& unitTemplate, const QString& agentPath,
+                                 const QByteArray& serviceLines) {
     QList<QByteArray> lines = unitTemplate.split('\n');
     int execStartLines = 0;
     for (QByteArray& line : lines) {
         if (line.startsWith(execStartKey)) {
-            line = execStartKey + execStartWord(agentPath);
+            // The lines joined below end each with '\n': the last one's comes from the join.
+            line = execStartKey + execStartWord(agentPath) + '\n' + serviceLines;
+            line.chop(1);
             ++execStartLines;
         }
     }
@@ -124,11 +127,11 @@ QByteArray AgentUnitFile::render(const QByteArray& unitTemplate, const QString& 
     return lines.join('\n');
 }
 
-void AgentUnitFile::write() const {
+void AgentUnitFile::write(const QByteArray& serviceLines) const {
     try {
         const QByteArray unit = render(
             readTemplate(underPrefix(installPrefix_, AgentContract::bundledUnitTemplatePath)),
-            underPrefix(installPrefix_, AgentContract::bundledAgentPath));
+            underPrefix(installPrefix_, AgentContract::bundledAgentPath), serviceLines);
         // The user's unit folder is shared with other programs: its mode is not ours to change.
         PrivateFiles::createMissingDirectories(userUnitDirectory_);
         if (!isMask(path())) {

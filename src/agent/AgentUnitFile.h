@@ -20,12 +20,14 @@ public:
 
     // Replaces the user unit in one step, unless the user's mask stands in its place. Fails
     // with AgentServiceError (locationUpdateFailed) naming the unit file and the reason.
-    void write() const;
+    void write(const QByteArray& serviceLines) const;
 
-    // The template with its one ExecStart= line naming agentPath. Fails with
-    // std::system_error (EINVAL) for a template without exactly one such line and for a path
-    // systemd would misread.
-    static QByteArray render(const QByteArray& unitTemplate, const QString& agentPath);
+    // The template with its one ExecStart= line naming agentPath, followed by serviceLines
+    // (each ending with a line break).
+    // Fails with std::system_error (EINVAL) for a template without exactly one such line and
+    // for a path systemd would misread.
+    static QByteArray render(const QByteArray& unitTemplate, const QString& agentPath,
+                             const QByteArray& serviceLines = {});
 
 private:
     QString installPrefix_;

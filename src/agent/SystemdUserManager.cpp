@@ -46,6 +46,16 @@ QDBusPendingCall SystemdUserManager::whileConnected(const QDBusPendingCall& call
     return QDBusPendingCall::fromError(QDBusError(QDBusError::Disconnected, reason));
 }
 
+QString SystemdUserManager::reasonOf(const QDBusError& error) {
+    return error.message().isEmpty() ? error.name() : error.message();
+}
+
+bool SystemdUserManager::isUnknownUnit(const QDBusError& error) {
+    return error.name() == "org.freedesktop.DBus.Error.FileNotFound"_L1 ||
+           error.name() == "org.freedesktop.systemd1.NoSuchUnit"_L1 ||
+           error.message() == "No such file or directory"_L1;
+}
+
 void SystemdUserManager::dropPendingAnswers() {
     qDeleteAll(pendingCalls_.children());
 }

@@ -34,6 +34,11 @@ public:
     void watch(const QDBusPendingCall& call, std::function<void(const Reply&)> onReply,
                ErrorHandler onError);
 
+    // The error's message, or its name when it has none.
+    static QString reasonOf(const QDBusError& error);
+    // The manager knows no unit (file) of that name.
+    static bool isUnknownUnit(const QDBusError& error);
+
     // Drops every answer still due: their handlers never run.
     void dropPendingAnswers();
     // Connects to the session bus anew once the connection in use is lost.

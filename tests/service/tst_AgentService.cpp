@@ -35,7 +35,8 @@ bool writeFile(const QString& path, const QByteArray& content) {
 }
 
 // An install prefix with the built unit template and, as the agent, a script that appends its
-// PID to "<agent>.started" and then sleeps as that same process.
+// PID to a file in the agent's state folder (where its sandbox lets it write) and then sleeps as
+// that same process.
 struct StandInBundle {
     explicit StandInBundle(const QString& name = u"quorvane prefix %h-XXXXXX"_s)
         : directory(QDir::tempPath() + u'/' + name),
@@ -45,18 +46,21 @@ struct StandInBundle {
                     QString(AgentContract::bundledUnitTemplatePath));
         valid = directory.isValid() && built.open(QIODevice::ReadOnly) &&
                 writeFile(unitTemplate, built.readAll()) && built.size() > 0 &&
-                writeFile(agent, "#!/bin/sh\necho $$ >> \"$0.started\"\nexec sleep 600\n") &&
+                (QFile::remove(started) || !QFile::exists(started)) &&
+                writeFile(agent, "#!/bin/sh\necho $$ >> '" + QFile::encodeName(started) +
+                                     "'\nexec sleep 600\n") &&
                 QFile::setPermissions(agent, QFile::ReadOwner | QFile::ExeOwner);
     }
     QStringList startedPids() const {
-        QFile started(agent + u".started"_s);
-        return started.open(QIODevice::ReadOnly)
-                   ? QString::fromLatin1(started.readAll()).split(u'\n', Qt::SkipEmptyParts)
+        QFile file(started);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromLatin1(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
                    : QStringList();
     }
 
     QTemporaryDir directory;
     QString agent, unitTemplate;
+    const QString started = AgentContract::stateDirectory() + u"/stand-in.started"_s;
     bool valid = false;
 };
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "agent/AgentServiceError.h"
+#include "agent/AgentUnitConfinement.h"
 #include "agent/AgentUnitFile.h"
 #include "config/AgentContract.h"
 
@@ -70,6 +71,53 @@ private Q_SLOTS:
                  QByteArray(text).replace("\"/old\"", execStart));
     }
 
+    // systemd takes the word as the path itself (quotes removed, a backslash escaping the next
+    // character, specifiers expanded), skipping the folder when it is missing.
+    void escapesBoundFolders_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("word");  // empty: cannot be bound
+        QTest::newRow("plain") << u"/home/u/Projects"_s << QByteArray("\"-/home/u/Projects\"");
+        QTest::newRow("spaces and colons")
+            << u"/home/u/My Work: 2024"_s << QByteArray("\"-/home/u/My Work: 2024\"");
+        QTest::newRow("specifier") << u"/home/u/100%h"_s << QByteArray("\"-/home/u/100%%h\"");
+        QTest::newRow("quotes and backslash")
+            << u"/home/u/\"a\" 'b' \\c"_s << QByteArray("\"-/home/u/\\\"a\\\" 'b' \\\\c\"");
+        QTest::newRow("non-ASCII") << u"/home/u/Проект"_s << QByteArray("\"-/home/u/Проект\"");
+        QTest::newRow("line break") << u"/home/u/a\nBindPaths=/"_s << QByteArray();
+        QTest::newRow("tab") << u"/home/u/a\tb"_s << QByteArray();
+    }
+
+    void escapesBoundFolders() {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, word);
+        QCOMPARE(AgentUnitConfinement::bindWord(path).value_or(QByteArray()), word);
+    }
+
+    // Writable bindings are bound writable, read-only ones read-only; the agent's own folders
+    // and the prefix with them; one that cannot be bound is left out.
+    void bindsTheFolders() {
+        const QByteArray lines = AgentUnitConfinement::serviceLines(
+            {u"/c"_s,
+             u"/s"_s,
+             u"/r"_s,
+             u"/p"_s,
+             {{u"1"_s, u"/w"_s, true}, {u"2"_s, u"/o"_s, false}, {u"3"_s, u"/x\ny"_s, true}}});
+        QByteArrayList bindings;
+        for (const QByteArray& line : lines.split('\n')) {
+            if (line.startsWith("Bind")) {
+                bindings << line;
+            }
+        }
+        QCOMPARE(bindings, (QByteArrayList{"BindReadOnlyPaths=-%t/bus", "BindReadOnlyPaths=\"-/p\"",
+                                           "BindReadOnlyPaths=\"-/c\"", "BindPaths=\"-/s\"",
+                                           "BindPaths=\"-/r\"", "BindPaths=\"-/w\"",
+                                           "BindReadOnlyPaths=\"-/o\""}));
+        QVERIFY(lines.split('\n').contains("ProtectHome=tmpfs") &&
+                lines.split('\n').contains("PrivateUsers=yes"));
+        QCOMPARE(AgentUnitFile::render(unitTemplate, u"/a"_s, "A=1\nB=2\n"),
+                 QByteArray(unitTemplate).replace("\"/old\"", "\"/a\"\nA=1\nB=2"));
+    }
+
     // The user's mask is kept; a unit that cannot be made is not written at all, and the
     // failure names the unit file and why.
     void writesTheUnitFile_data() {
@@ -104,7 +152,7 @@ private Q_SLOTS:
             QVERIFY(writeFile(unitFile.path(), change == u"older unit" ? "ExecStart=/old\n" : ""));
         }
         try {
-            unitFile.write();
+            unitFile.write({});
             QCOMPARE(code, 0);
         } catch (const AgentServiceError& error) {
             const QString named =
