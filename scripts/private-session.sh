@@ -365,6 +365,7 @@ main() {
   *) fail "unknown provider '$provider' (gnome-keyring, kwallet or keepassxc)" ;;
   esac
   local tool
+  [[ ${QUORVANE_SESSION_USER_NAMESPACES:-} != none ]] || provider_tools+=(python3)
   for tool in unshare runuser busctl dbus-daemon "${provider_tools[@]}"; do
     command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/setup-debian.sh"
   done

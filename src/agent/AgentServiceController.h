@@ -18,8 +18,9 @@ class QDBusError;
 
 namespace quorvane {
 
-// Registers the agent as the systemd user unit ru.quorvane.agent.service over D-Bus. Every
-// call is asynchronous and bounded by callTimeoutMs; only stopBeforeExit() blocks.
+// Registers the agent as the systemd user unit ru.quorvane.agent.service over D-Bus, confined
+// to its folders where the user's systemd can sandbox it. Every call is asynchronous and
+// bounded by callTimeoutMs; only stopBeforeExit() blocks.
 class AgentServiceController final : public AgentServiceControlling {
 public:
     static constexpr int defaultCallTimeoutMs = 2000;
