@@ -164,8 +164,10 @@ XML
     TMPDIR=$scratch keepassxc --pw-stdin "$HOME/passwords.kdbx" >>"$scratch/keepassxc.log" 2>&1 &
 }
 
+# Never starting the provider: a call before it has taken the name would have the bus start a
+# second one, which then writes the same keyring files.
 default_collection_is_open() {
-  [[ $(busctl --user call org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
+  [[ $(busctl --user --auto-start=no call org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
     org.freedesktop.DBus.Properties Get ss org.freedesktop.Secret.Collection Locked) == "v b false" ]]
 }
 
