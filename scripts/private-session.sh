@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Runs a command inside a private desktop session: its own mount and PID namespaces,
-# a `systemd --user` manager with its session bus, a Secret Service with an unlocked default
-# collection, a temporary $HOME and $XDG_RUNTIME_DIR and, with --display, an Xvfb screen.
-# Everything started here dies with the PID namespace when the command ends.
+# a control-group sub-tree of its own, a `systemd --user` manager with its session bus, a Secret
+# Service with an unlocked default collection, a temporary $HOME and $XDG_RUNTIME_DIR and, with
+# --display, an Xvfb screen. Everything started here dies with the PID namespace when the command
+# ends, and the control groups are removed then.
 #
-#   scripts/private-session.sh [--display] [--provider NAME] [--] COMMAND [ARG...]
+#   scripts/private-session.sh [--display] [--provider NAME] [--user NAME] [--no-user-namespaces]
+#                              [--] COMMAND [ARG...]
+#
+# With --user the session belongs to that user instead of root (a system user made for the
+# purpose when missing), its home /home/NAME on a fresh tmpfs: what an unprivileged desktop
+# user's `systemd --user` can and cannot do. With --no-user-namespaces the session's manager and
+# all it starts cannot create user namespaces, as on a kernel that allows them to no
+# unprivileged user ($QUORVANE_SESSION_USER_NAMESPACES is "none" then).
 #
 # The Secret Service provider is gnome-keyring (default), kwallet (kwalletd5 with a wallet
 # opened the way PAM opens it at login) or keepassxc (KeePassXC with its Secret Service
@@ -156,14 +164,15 @@ XML
     TMPDIR=$scratch keepassxc --pw-stdin "$HOME/passwords.kdbx" >>"$scratch/keepassxc.log" 2>&1 &
 }
 
+# Never starting the provider: a call before it has taken the name would have the bus start a
+# second one, which then writes the same keyring files.
 default_collection_is_open() {
-  [[ $(busctl --user call org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
+  [[ $(busctl --user --auto-start=no call org.freedesktop.secrets /org/freedesktop/secrets/aliases/default \
     org.freedesktop.DBus.Properties Get ss org.freedesktop.Secret.Collection Locked) == "v b false" ]]
 }
 
-# The desktop providers write into the home folder until they stop; the document portal, which
-# KeePassXC starts, mounts a file system in the runtime folder.
-clean_up() {
+# The desktop providers write into the home folder until they stop.
+stop_provider() {
   local pid
   pid=$(busctl --user --auto-start=no call org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus GetConnectionUnixProcessID s org.freedesktop.secrets 2>/dev/null | cut -d' ' -f2)
@@ -173,24 +182,100 @@ clean_up() {
       sleep 0.05
     done
   fi
+}
+
+# The document portal, which KeePassXC starts, mounts a file system in the runtime folder.
+remove_scratch() {
   umount -l "$XDG_RUNTIME_DIR/doc" 2>/dev/null || true
   rm -rf "$scratch"
 }
 
+# Where the session's control groups go: both hierarchies of the hybrid layout (the named
+# systemd one and the unified one), or the one of a pure cgroup v2 system.
+control_group_roots() {
+  if [[ $(stat -fc %T /sys/fs/cgroup) == cgroup2fs ]]; then
+    echo /sys/fs/cgroup
+    return
+  fi
+  local root
+  for root in /sys/fs/cgroup/systemd /sys/fs/cgroup/unified; do
+    [[ -e $root/cgroup.procs ]] && echo "$root"
+  done
+}
+
+# A sub-tree of the session's own, entered before `systemd --user` starts, so that the units of
+# two sessions (app.slice/ru.quorvane.agent.service, the bus's service) never share a control
+# group; delegated to the session's user, whose manager cannot start without one it may write.
+enter_control_group() { # name, owner
+  local root
+  while read -r root; do
+    mkdir "$root/$1" || fail "cannot make the control group $root/$1"
+    chown -R "$2" "$root/$1"
+    echo $$ >"$root/$1/cgroup.procs" || fail "cannot enter the control group $root/$1"
+  done < <(control_group_roots)
+}
+
+# Once every process of the session has ended; the kernel ends them with the PID namespace,
+# shortly after the command.
+remove_control_group() { # name
+  local root dir
+  while read -r root; do
+    dir=$root/$1
+    for _ in {1..200}; do
+      [[ -d $dir ]] || break
+      find "$dir" -depth -type d -exec rmdir {} + 2>/dev/null || sleep 0.05
+    done
+    [[ ! -d $dir ]] || echo "private-session: the control group $dir is still in use" >&2
+  done < <(control_group_roots)
+}
+
+# Runs the command where creating a user namespace fails with EPERM, as it does on a kernel that
+# refuses them to unprivileged users: a seccomp filter on unshare() and clone() with
+# CLONE_NEWUSER (clone3() reports ENOSYS, so its callers fall back to clone()).
+without_user_namespaces() {
+  python3 - "$@" <<'FILTER'
+import ctypes, os, struct, sys
+def statement(code, k, jt=0, jf=0):
+    return struct.pack("HBBI", code, jt, jf, k)
+load, equal, test_bits, answer = 0x20, 0x15, 0x45, 0x06
+allow, refuse, unknown = 0x7FFF0000, 0x00050000 | 1, 0x00050000 | 38
+program = b"".join([
+    statement(load, 4), statement(equal, 0xC000003E, 1, 0), statement(answer, allow),
+    statement(load, 0), statement(equal, 435, 0, 1), statement(answer, unknown),
+    statement(equal, 272, 1, 0), statement(equal, 56, 0, 3),
+    statement(load, 16), statement(test_bits, 0x10000000, 0, 1), statement(answer, refuse),
+    statement(answer, allow),
+])
+class Program(ctypes.Structure):
+    _fields_ = [("length", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
+libc = ctypes.CDLL(None, use_errno=True)
+if libc.prctl(38, 1, 0, 0, 0) or libc.prctl(22, 2, ctypes.byref(Program(len(program) // 8, program)), 0, 0):
+    sys.exit("private-session: cannot install the seccomp filter: " + os.strerror(ctypes.get_errno()))
+os.execvp(sys.argv[1], sys.argv[1:])
+FILTER
+}
+
+# As root, in the new namespaces: the private mounts, the control groups and the scratch folder,
+# then the session itself as its user.
 inside_namespace() {
-  local with_display=$1 provider=$2
-  shift 2
+  local with_display=$1 provider=$2 user=$3 control_group=$4
+  shift 4
   mount -t tmpfs tmpfs /run/systemd 2>/dev/null || fail "cannot mount a private /run/systemd"
   mkdir -p /run/systemd/system # lets `systemd --user` start without a system manager
+  enter_control_group "$control_group" "${user:-root}"
 
   scratch=$(mktemp -d /tmp/quorvane-session.XXXXXX)
-  trap clean_up EXIT
-  export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
+  export XDG_RUNTIME_DIR=$scratch/run
+  trap remove_scratch EXIT
+  if [[ -n $user ]]; then
+    mount -t tmpfs -o mode=755 tmpfs /home || fail "cannot mount a private /home"
+    export HOME=/home/$user
+  else
+    export HOME=$scratch/home
+  fi
   mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
   chmod 700 "$HOME" "$XDG_RUNTIME_DIR"
-  export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
-  export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-  unset DISPLAY WAYLAND_DISPLAY XAUTHORITY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK || true
+  chown -R "${user:-root}:" "$scratch" "$HOME"
 
   # Only the chosen provider may answer: the bus would otherwise start gnome-keyring for the
   # first caller of the Secret Service, before the provider has taken the name.
@@ -201,7 +286,28 @@ inside_namespace() {
     done
   fi
 
-  /lib/systemd/systemd --user >"$scratch/systemd.log" 2>&1 &
+  local as_user=()
+  [[ -z $user ]] || as_user=(runuser -u "$user" -- env HOME="$HOME" USER="$user" LOGNAME="$user")
+  set +e
+  "${as_user[@]}" "$BASH" "${BASH_SOURCE[0]}" --session "$scratch" "$with_display" "$provider" "$@"
+  local status=$?
+  set -e
+  return "$status"
+}
+
+# As the session's user: its manager, bus, screen and Secret Service, then the command.
+session() {
+  scratch=$1
+  local with_display=$2 provider=$3
+  shift 3
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+  export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+  unset DISPLAY WAYLAND_DISPLAY XAUTHORITY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK || true
+  trap stop_provider EXIT
+
+  local manager=(/lib/systemd/systemd --user)
+  [[ ${QUORVANE_SESSION_USER_NAMESPACES:-} != none ]] || manager=(without_user_namespaces "${manager[@]}")
+  "${manager[@]}" >"$scratch/systemd.log" 2>&1 &
   wait_until 15 "systemd --user" busctl --user status org.freedesktop.systemd1
 
   if [[ $with_display == 1 ]]; then
@@ -232,7 +338,7 @@ inside_namespace() {
 }
 
 main() {
-  local with_display=0 provider=gnome-keyring
+  local with_display=0 provider=gnome-keyring user=
   while (($#)); do
     case $1 in
     --display) with_display=1 ;;
@@ -240,12 +346,18 @@ main() {
       provider=${2:-}
       shift
       ;;
+    --user)
+      user=${2:-}
+      [[ $user =~ ^[a-z_][a-z0-9_-]*$ ]] || fail "--user needs a user name"
+      shift
+      ;;
+    --no-user-namespaces) export QUORVANE_SESSION_USER_NAMESPACES=none ;;
     --) shift; break ;;
     *) break ;;
     esac
     shift
   done
-  (($#)) || fail "usage: private-session.sh [--display] [--provider NAME] [--] COMMAND [ARG...]"
+  (($#)) || fail "usage: private-session.sh [--display] [--provider NAME] [--user NAME] [--no-user-namespaces] [--] COMMAND [ARG...]"
 
   local provider_tools
   case $provider in
@@ -255,7 +367,8 @@ main() {
   *) fail "unknown provider '$provider' (gnome-keyring, kwallet or keepassxc)" ;;
   esac
   local tool
-  for tool in unshare busctl dbus-daemon "${provider_tools[@]}"; do
+  [[ ${QUORVANE_SESSION_USER_NAMESPACES:-} != none ]] || provider_tools+=(python3)
+  for tool in unshare runuser busctl dbus-daemon "${provider_tools[@]}"; do
     command -v "$tool" >/dev/null || fail "$tool is missing; run scripts/setup-debian.sh"
   done
   [[ -x /lib/systemd/systemd ]] || fail "/lib/systemd/systemd is missing; run scripts/setup-debian.sh"
@@ -270,13 +383,28 @@ main() {
     command -v sudo >/dev/null || fail "a private session needs root (or sudo) for its namespaces"
     runner=(sudo --preserve-env)
   fi
-  exec "${runner[@]}" unshare --mount --pid --fork --kill-child --mount-proc \
-    "$BASH" "${BASH_SOURCE[0]}" --inside "$with_display" "$provider" "$@"
+  if [[ -n $user ]] && ! id -u "$user" >/dev/null 2>&1; then
+    "${runner[@]}" useradd --system --no-create-home --home-dir "/home/$user" \
+      --shell /usr/sbin/nologin "$user" || fail "cannot make the user $user"
+  fi
+
+  # Named after this process, which is unique on the machine while the session lasts.
+  local control_group=quorvane-session-$$ status=0
+  "${runner[@]}" unshare --mount --pid --fork --kill-child --mount-proc \
+    "$BASH" "${BASH_SOURCE[0]}" --inside "$with_display" "$provider" "$user" "$control_group" \
+    "$@" || status=$?
+  "${runner[@]}" "$BASH" "${BASH_SOURCE[0]}" --remove-control-group "$control_group"
+  return "$status"
 }
 
 if [[ ${1:-} == --inside ]]; then
   shift
   inside_namespace "$@"
+elif [[ ${1:-} == --session ]]; then
+  shift
+  session "$@"
+elif [[ ${1:-} == --remove-control-group ]]; then
+  remove_control_group "$2"
 else
   main "$@"
 fi

@@ -63,10 +63,15 @@ std::unique_ptr<AgentViewModel> AgentViewModelFactory::create(
     AgentViewModelEnvironment environment) {
     // The window's first refresh, as soon as it is shown, reads the registration: nothing
     // here waits for the service manager.
-    auto serviceController = std::make_unique<AgentServiceController>(installPrefix());
-    auto guiLease = std::make_unique<AgentGUILease>(AgentGUILease::socketPath());
     AgentConfigurationStore configurationStore(AgentConfigurationStore::defaultURL(),
                                                std::make_shared<KeychainAgentTokenStore>(false));
+    // The agent's sandbox lets it reach the bound folders of the file as it is at each start.
+    auto serviceController = std::make_unique<AgentServiceController>(
+        installPrefix(), QDBusConnection::sessionBus(),
+        AgentServiceController::defaultUserUnitDirectory(),
+        AgentServiceController::defaultCallTimeoutMs,
+        [configurationStore] { return configurationStore.loadFile().workspaceRoots; });
+    auto guiLease = std::make_unique<AgentGUILease>(AgentGUILease::socketPath());
     return std::make_unique<AgentViewModel>(
         std::move(serviceController), std::move(guiLease), std::make_unique<AgentHealthReader>(),
         std::make_unique<AgentLogReader>(), std::move(configurationStore), authorizeToken(),

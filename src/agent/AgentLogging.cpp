@@ -1,0 +1,3 @@
+#include "agent/AgentLogging.h"
+
+Q_LOGGING_CATEGORY(agentLog, "quorvane.agent")

@@ -1,0 +1,173 @@
+// The agent's sandbox, in a private session of an unprivileged user, as the unit the panel
+// writes sets it up: the agent reaches its folders, the bound folders as bound and the token,
+// and nothing else of the home. Where the session's systemd cannot create user namespaces, the
+// agent runs unconfined instead, and the panel says so once.
+#include <unistd.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "agent/AgentServiceController.h"
+#include "config/AgentConfigurationStore.h"
+#include "keychain/KeychainAgentTokenStore.h"
+#include "tests/support/SessionTools.h"
+
+using namespace quorvane;
+using namespace quorvane::testing;
+
+namespace {
+
+constexpr int agentStartMs = 20000;
+const QString token = u"qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdE"_s;
+int unconfinedReports = 0;
+QtMessageHandler defaultHandler = nullptr;
+
+void countUnconfinedReports(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message) {
+    if (QByteArrayView(context.category) == "quorvane.agent" &&
+        message.contains(u"could not confine the agent"_s)) {
+        ++unconfinedReports;
+    }
+    defaultHandler(type, context, message);
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray quoted(const QString& path) {
+    return '\'' + QFile::encodeName(path) + '\'';
+}
+
+}  // namespace
+
+class TestAgentConfinement : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(::geteuid() != 0, "run as an unprivileged user (private-session.sh --user)");
+        defaultHandler = qInstallMessageHandler(countUnconfinedReports);
+        KeychainAgentTokenStore(false).save(token);
+    }
+
+    void cleanup() {
+        systemctl({u"stop"_s, agentUnit()});
+        systemctl({u"disable"_s, agentUnit()});
+        systemctl({u"reset-failed"_s, agentUnit()});
+    }
+
+    // A stand-in agent tries what the sandbox allows and reports it in its state folder; a
+    // folder whose name needs escaping for systemd is bound as it is named.
+    void confinesTheAgentToItsFolders() {
+        const QString home = QDir::homePath(),
+                      probe = AgentContract::stateDirectory() + u"/probe"_s;
+        const QString writable = home + u"/Bound: 100% \"rw\" \\ %h folder"_s,
+                      readOnly = home + u"/read only"_s, other = home + u"/other"_s;
+        QVERIFY(writeFile(other + u"/secret"_s, "secret") && QDir().mkpath(writable) &&
+                QDir().mkpath(readOnly));
+        QTemporaryDir prefix;
+        QVERIFY(writeFile(prefix.filePath(QString(AgentContract::bundledUnitTemplatePath)),
+                          readFile(qEnvironmentVariable("QUORVANE_PREFIX") + u'/' +
+                                   QString(AgentContract::bundledUnitTemplatePath))));
+        const QString agent = prefix.filePath(QString(AgentContract::bundledAgentPath));
+        QVERIFY(writeFile(agent,
+                          "#!/bin/sh\n{\necho \"writable=$(touch " + quoted(writable + u"/w"_s) +
+                              " 2>&1 && echo written)\"\necho \"read-only=$(touch " +
+                              quoted(readOnly + u"/w"_s) + " 2>&1 && echo written)\"\n" +
+                              "echo \"other=$(ls " + quoted(other) + " 2>&1)\"\necho \"token=$(" +
+                              quoted(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s) +
+                              " --read-agent-token)\"\n} > " + quoted(probe + u".part"_s) +
+                              " && mv " + quoted(probe + u".part"_s) + ' ' + quoted(probe) +
+                              "\nexec sleep 600\n") &&
+                QFile::setPermissions(agent, QFile::ReadOwner | QFile::ExeOwner));
+        AgentServiceController controller(
+            prefix.path(), QDBusConnection::sessionBus(),
+            AgentServiceController::defaultUserUnitDirectory(), 10000, [&] {
+                return QList<WorkspaceRootConfiguration>{{u"1"_s, writable, true},
+                                                         {u"2"_s, readOnly, false}};
+            });
+        const bool confinable = qEnvironmentVariable("QUORVANE_SESSION_USER_NAMESPACES") != u"none";
+        const int reportsBefore = unconfinedReports;
+        // Twice: the unit is written anew at every start, and an unconfined agent reported once.
+        for (int round = 0; round < 2; ++round) {
+            QFile::remove(probe);
+            QVERIFY(started(controller));
+            QTRY_VERIFY_WITH_TIMEOUT((refreshed(controller), QFile::exists(probe)), agentStartMs);
+            QCOMPARE(refreshed(controller), AgentServiceState::running());
+            const QStringList found = QString::fromUtf8(readFile(probe)).split(u'\n');
+            QCOMPARE(found.value(0), u"writable=written"_s);
+            QCOMPARE(found.value(1).contains(u"Read-only file system"_s), confinable);
+            QCOMPARE(found.value(2).endsWith(u"No such file or directory"_s), confinable);
+            QCOMPARE(found.value(3), u"token="_s + token);
+            QCOMPARE(unconfinedReports - reportsBefore, confinable ? 0 : 1);
+        }
+        if (confinable) {
+            const QString analysis =
+                programOutput(u"systemd-analyze"_s, {u"--user"_s, u"security"_s, agentUnit()});
+            const QRegularExpressionMatch exposure =
+                QRegularExpression(u"Overall exposure level for \\S+: ([0-9.]+)"_s).match(analysis);
+            QVERIFY2(exposure.hasMatch(), qPrintable(analysis));
+            qInfo("exposure %s", qPrintable(exposure.captured(1)));
+            QVERIFY(exposure.captured(1).toDouble() <= 2.5);
+        }
+    }
+
+    // The built agent in its sandbox reads its configuration, gets the token from the panel's
+    // token mode and reports itself running.
+    void theBundledAgentRunsInItsSandbox() {
+        const QString folder = QDir::homePath() + u"/Проект"_s;
+        QVERIFY(QDir().mkpath(folder));
+        const AgentConfigurationStore store(AgentConfigurationStore::defaultURL(),
+                                            std::make_shared<KeychainAgentTokenStore>(false));
+        store.upsertWorkspace(u"0d4c0a6e-8a34-4b5e-9a61-3f3b2d1c0b9a"_s, folder, true);
+        AgentServiceController controller(qEnvironmentVariable("QUORVANE_PREFIX"),
+                                          QDBusConnection::sessionBus(),
+                                          AgentServiceController::defaultUserUnitDirectory(), 10000,
+                                          [store] { return store.loadFile().workspaceRoots; });
+        QVERIFY(started(controller));
+        QTRY_COMPARE_WITH_TIMEOUT((refreshed(controller), healthStatus()), u"running"_s,
+                                  agentStartMs);
+        QCOMPARE(refreshed(controller), AgentServiceState::running());
+        const bool confinable = qEnvironmentVariable("QUORVANE_SESSION_USER_NAMESPACES") != u"none";
+        QCOMPARE(unitProperty(u"ProtectHome"_s), confinable ? u"tmpfs"_s : u"no"_s);
+    }
+
+private:
+    static bool started(AgentServiceController& controller) {
+        std::optional<std::exception_ptr> result;
+        controller.start([&](std::exception_ptr failure) { result = failure; });
+        return QTest::qWaitFor([&] { return result.has_value(); }, agentStartMs) && !*result;
+    }
+
+    static AgentServiceState refreshed(AgentServiceController& controller) {
+        bool done = false;
+        controller.refresh([&] { done = true; });
+        if (!QTest::qWaitFor([&] { return done; }, agentStartMs)) {
+            qFatal("the refresh did not end");
+        }
+        return controller.state();
+    }
+
+    static QString healthStatus() {
+        return QJsonDocument::fromJson(readFile(AgentContract::healthFilePath()))
+            .object()
+            .value(u"status"_s)
+            .toString();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgentConfinement)
+#include "tst_AgentConfinement.moc"

@@ -1,0 +1,183 @@
+// The agent's user unit as written from the template of an install prefix, without systemd.
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <system_error>
+
+#include "agent/AgentServiceError.h"
+#include "agent/AgentUnitConfinement.h"
+#include "agent/AgentUnitFile.h"
+#include "config/AgentContract.h"
+
+using namespace quorvane;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray unitTemplate = "[Unit]\nDescription=Agent\n\n[Service]\nExecStart=\"/old\"\n";
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
+           file.write(content) == content.size();
+}
+
+int renderFailure(const QByteArray& text, const QString& agentPath) {
+    try {
+        AgentUnitFile::render(text, agentPath);
+    } catch (const std::system_error& error) {
+        return error.code().value();
+    }
+    return 0;
+}
+
+}  // namespace
+
+class TestAgentUnitFile : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The path is the one quoted word of ExecStart=, '%' doubled so no specifier expands; what
+    // systemd would misread even quoted is refused.
+    void namesTheAgent_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("agentPath");
+        QTest::addColumn<QByteArray>("execStart");  // empty: refused with EINVAL
+        QTest::newRow("plain") << unitTemplate << u"/opt/q/agent"_s
+                               << QByteArray("\"/opt/q/agent\"");
+        QTest::newRow("space and specifier") << unitTemplate << u"/opt/q prefix %h/agent"_s
+                                             << QByteArray("\"/opt/q prefix %%h/agent\"");
+        QTest::newRow("non-ASCII")
+            << unitTemplate << u"/opt/Кворвейн/agent"_s << QByteArray("\"/opt/Кворвейн/agent\"");
+        for (const QString& character : {u"\n"_s, u"\""_s, u"'"_s, u"\\"_s, u"\x7f"_s}) {
+            QTest::addRow("path with %s", qPrintable(character))
+                << unitTemplate << u"/opt/q"_s + character + u"ExecStartPre=/x"_s << QByteArray();
+        }
+        QTest::newRow("no ExecStart")
+            << QByteArray("[Service]\nType=simple\n") << u"/a"_s << QByteArray();
+        QTest::newRow("two ExecStart") << unitTemplate + "ExecStart=/b\n"
+                                       << u"/a"_s << QByteArray();
+    }
+
+    void namesTheAgent() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, agentPath);
+        QFETCH(QByteArray, execStart);
+        if (execStart.isEmpty()) {
+            QCOMPARE(renderFailure(text, agentPath), EINVAL);
+            return;
+        }
+        QCOMPARE(AgentUnitFile::render(text, agentPath),
+                 QByteArray(text).replace("\"/old\"", execStart));
+    }
+
+    // systemd takes the word as the path itself (quotes removed, a backslash escaping the next
+    // character, specifiers expanded), skipping the folder when it is missing.
+    void escapesBoundFolders_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("word");  // empty: cannot be bound
+        QTest::newRow("plain") << u"/home/u/Projects"_s << QByteArray("\"-/home/u/Projects\"");
+        QTest::newRow("spaces and colons")
+            << u"/home/u/My Work: 2024"_s << QByteArray("\"-/home/u/My Work: 2024\"");
+        QTest::newRow("specifier") << u"/home/u/100%h"_s << QByteArray("\"-/home/u/100%%h\"");
+        QTest::newRow("quotes and backslash")
+            << u"/home/u/\"a\" 'b' \\c"_s << QByteArray("\"-/home/u/\\\"a\\\" 'b' \\\\c\"");
+        QTest::newRow("non-ASCII") << u"/home/u/Проект"_s << QByteArray("\"-/home/u/Проект\"");
+        QTest::newRow("line break") << u"/home/u/a\nBindPaths=/"_s << QByteArray();
+        QTest::newRow("tab") << u"/home/u/a\tb"_s << QByteArray();
+    }
+
+    void escapesBoundFolders() {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, word);
+        QCOMPARE(AgentUnitConfinement::bindWord(path).value_or(QByteArray()), word);
+    }
+
+    // Writable bindings are bound writable, read-only ones read-only; the agent's own folders
+    // and the prefix with them; one that cannot be bound is left out.
+    void bindsTheFolders() {
+        const QByteArray lines = AgentUnitConfinement::serviceLines(
+            {u"/c"_s,
+             u"/s"_s,
+             u"/r"_s,
+             u"/p"_s,
+             {{u"1"_s, u"/w"_s, true}, {u"2"_s, u"/o"_s, false}, {u"3"_s, u"/x\ny"_s, true}}});
+        QByteArrayList bindings;
+        for (const QByteArray& line : lines.split('\n')) {
+            if (line.startsWith("Bind")) {
+                bindings << line;
+            }
+        }
+        QCOMPARE(bindings, (QByteArrayList{"BindReadOnlyPaths=-%t/bus", "BindReadOnlyPaths=\"-/p\"",
+                                           "BindReadOnlyPaths=\"-/c\"", "BindPaths=\"-/s\"",
+                                           "BindPaths=\"-/r\"", "BindPaths=\"-/w\"",
+                                           "BindReadOnlyPaths=\"-/o\""}));
+        QVERIFY(lines.split('\n').contains("ProtectHome=tmpfs") &&
+                lines.split('\n').contains("PrivateUsers=yes"));
+        QCOMPARE(AgentUnitFile::render(unitTemplate, u"/a"_s, "A=1\nB=2\n"),
+                 QByteArray(unitTemplate).replace("\"/old\"", "\"/a\"\nA=1\nB=2"));
+    }
+
+    // The user's mask is kept; a unit that cannot be made is not written at all, and the
+    // failure names the unit file and why.
+    void writesTheUnitFile_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("code");  // 0: written, or kept if a mask
+        QTest::newRow("new unit") << QString() << 0;
+        QTest::newRow("older unit") << u"older unit"_s << 0;
+        QTest::newRow("masked by link") << u"mask by link"_s << 0;
+        QTest::newRow("masked by empty file") << u"mask by empty file"_s << 0;
+        QTest::newRow("template missing") << u"remove template"_s << ENOENT;
+        QTest::newRow("template without ExecStart") << u"no ExecStart"_s << EINVAL;
+        QTest::newRow("unit folder blocked by a file") << u"block folder"_s << ENOTDIR;
+    }
+
+    void writesTheUnitFile() {
+        QFETCH(QString, change);
+        QFETCH(int, code);
+        QTemporaryDir prefix, home;
+        const QString templatePath =
+            prefix.filePath(QString(AgentContract::bundledUnitTemplatePath));
+        const QString unitDirectory = home.filePath(u".local/share/systemd/user"_s);
+        const AgentUnitFile unitFile(prefix.path(), unitDirectory);
+        QCOMPARE(unitFile.path(), unitDirectory + u"/ru.quorvane.agent.service"_s);
+        QVERIFY(writeFile(templatePath, change == u"no ExecStart" ? "[Service]\n" : unitTemplate));
+        if (change == u"remove template") {
+            QVERIFY(QFile::remove(templatePath));
+        } else if (change == u"block folder") {
+            QVERIFY(writeFile(home.filePath(u".local"_s), "not a folder"));
+        } else if (change == u"mask by link") {
+            QVERIFY(QDir().mkpath(unitDirectory) && QFile::link(u"/dev/null"_s, unitFile.path()));
+        } else if (change == u"older unit" || change == u"mask by empty file") {
+            QVERIFY(writeFile(unitFile.path(), change == u"older unit" ? "ExecStart=/old\n" : ""));
+        }
+        try {
+            unitFile.write({});
+            QCOMPARE(code, 0);
+        } catch (const AgentServiceError& error) {
+            const QString named =
+                u"Не удалось записать службу агента "_s + unitFile.path() + u": "_s;
+            QVERIFY2(
+                error.description().startsWith(named) && error.description().size() > named.size(),
+                qPrintable(error.description()));
+            QCOMPARE(error.kind(), AgentServiceError::Kind::locationUpdateFailed);
+            QCOMPARE(error.code(), code);
+            QVERIFY(!QFileInfo::exists(unitFile.path()));
+            return;
+        }
+        QFile written(unitFile.path());
+        const bool mask = change.startsWith(u"mask");
+        QCOMPARE(QFileInfo(unitFile.path()).isSymLink(), change == u"mask by link");
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray agent =
+            QFile::encodeName(prefix.filePath(QString(AgentContract::bundledAgentPath)));
+        QCOMPARE(written.readAll(),
+                 mask ? QByteArray() : QByteArray(unitTemplate).replace("/old", agent));
+        QCOMPARE(
+            QDir(unitDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{AgentContract::unitName});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgentUnitFile)
+#include "tst_AgentUnitFile.moc"

@@ -1,0 +1,86 @@
+// What the manager reports of the agent's unit, mapped onto the state the panel shows.
+#include <QTest>
+
+#include "agent/AgentServiceMessages.h"
+#include "agent/AgentUnitStateMapping.h"
+
+using namespace quorvane;
+using namespace Qt::StringLiterals;
+using Outcome = AgentUnitStatus::Outcome;
+using Registration = AgentUnitStateMapping::Registration;
+
+Q_DECLARE_METATYPE(AgentUnitStatus)
+Q_DECLARE_METATYPE(Registration)
+
+class TestAgentUnitStateMapping : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void mapsTheUnitOntoTheState_data() {
+        QTest::addColumn<AgentUnitStatus>("status");
+        QTest::addColumn<Registration>("registration");
+        QTest::addColumn<AgentServiceState>("state");
+        QTest::addColumn<bool>("leftover");
+        auto row = [](const char* name, AgentUnitStatus status, Registration registration,
+                      AgentServiceState state, bool leftover = false) {
+            QTest::newRow(name) << status << registration << state << leftover;
+        };
+        auto unit = [](const char* file, const char* active, const char* sub = "",
+                       bool job = false) {
+            AgentUnitStatus status;
+            status.unitFileState = QString::fromLatin1(file);
+            status.activeState = QString::fromLatin1(active);
+            status.subState = QString::fromLatin1(sub);
+            status.hasJob = job;
+            return status;
+        };
+        auto without = [](Outcome outcome, const QString& failure = {}) {
+            AgentUnitStatus status;
+            status.outcome = outcome;
+            status.failure = failure;
+            return status;
+        };
+        const Registration mine{true, false, true}, notMine{false, false, true};
+        const auto running = AgentServiceState::running(), stopped = AgentServiceState::stopped();
+
+        row("unknown unit, bundled", without(Outcome::unknownUnit), mine, stopped);
+        row("unknown unit, not bundled", without(Outcome::unknownUnit), {true, false, false},
+            AgentServiceState::unavailable());
+        row("malformed answer", without(Outcome::malformed), mine,
+            AgentServiceState::failed(AgentServiceMessages::unknownUnitState()));
+        row("manager unreachable", without(Outcome::unreachable, u"no bus"_s), mine,
+            AgentServiceState::failed(u"Нет связи с systemd пользователя: no bus"_s));
+        row("masked at runtime", unit("masked-runtime", "inactive"), mine,
+            AgentServiceState::failed(AgentServiceMessages::runtimeMask()));
+        row("masked", unit("masked", "inactive"), notMine, AgentServiceState::requiresApproval());
+        row("masked out of reach", unit("masked", "inactive"), {true, true, true},
+            AgentServiceState::failed(AgentServiceMessages::persistentMask()));
+        row("leftover running", unit("disabled", "active"), notMine, stopped, true);
+        row("leftover enabled", unit("enabled", "inactive"), notMine, stopped, true);
+        row("nothing registered", unit("disabled", "inactive"), notMine, stopped);
+        row("failed", unit("enabled", "failed"), mine,
+            AgentServiceState::serviceError(AgentServiceMessages::agentFailed()));
+        row("restart loop", unit("enabled", "activating", "auto-restart"), mine,
+            AgentServiceState::serviceError(AgentServiceMessages::agentRestarting()));
+        row("disabled meanwhile", unit("disabled", "active"), mine, stopped);
+        row("stopped but enabled", unit("enabled", "inactive"), mine,
+            AgentServiceState::serviceError(AgentServiceMessages::stoppedButEnabled()));
+        row("start queued", unit("enabled", "inactive", "dead", true), mine, running);
+        row("activating at runtime", unit("enabled-runtime", "activating", "start"), mine, running);
+        row("reloading", unit("enabled", "reloading"), mine, running);
+        row("active", unit("enabled", "active", "running"), mine, running);
+    }
+
+    void mapsTheUnitOntoTheState() {
+        QFETCH(AgentUnitStatus, status);
+        QFETCH(Registration, registration);
+        QFETCH(AgentServiceState, state);
+        QFETCH(bool, leftover);
+        const auto result = AgentUnitStateMapping::map(status, registration);
+        QCOMPARE(result.state.kindName(), state.kindName());
+        QCOMPARE(result, (AgentUnitStateMapping::Result{state, leftover}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgentUnitStateMapping)
+#include "tst_AgentUnitStateMapping.moc"
