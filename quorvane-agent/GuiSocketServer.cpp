@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "system/PeerCredentials.h"
 #include "system/PosixError.h"
 
 namespace quorvane {
@@ -24,14 +25,6 @@ sockaddr_un addressOf(const QByteArray& path) {
     }
     std::memcpy(address.sun_path, path.constData(), path.size());
     return address;
-}
-
-// Only this user's panels hold the agent: another user's connection is not a panel.
-bool connectedAsThisUser(int descriptor) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           peer.uid == ::geteuid();
 }
 
 }  // namespace
@@ -90,7 +83,8 @@ void GuiSocketServer::acceptPending() {
             pauseAfterFailedAccept(errno);
             return;
         }
-        if (!connectedAsThisUser(descriptor)) {
+        // Only this user's panels hold the agent: another user's connection is not a panel.
+        if (!PeerCredentials::isThisUser(descriptor)) {
             ::close(descriptor);
             continue;
         }

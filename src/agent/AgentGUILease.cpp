@@ -12,21 +12,9 @@
 #include <utility>
 
 #include "config/AgentContract.h"
+#include "system/PeerCredentials.h"
 
 namespace quorvane {
-
-namespace {
-
-// Whoever listens at the path must be this user's agent: a listener of another user would
-// only pretend that the agent runs.
-bool listensAsThisUser(int socket) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           peer.uid == ::geteuid();
-}
-
-}  // namespace
 
 AgentGUILease::AgentGUILease(QString path) : path_(std::move(path)) {}
 
@@ -89,8 +77,11 @@ void AgentGUILease::connectIfNeeded() {
     }
     const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(encoded.size()));
     const int flags = ::fcntl(socket, F_GETFL);
+    // Whoever listens at the path must be this user's agent: a listener of another user would
+    // only pretend that the agent runs.
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0 || flags < 0 ||
-        ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) != 0 || !listensAsThisUser(socket)) {
+        ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !PeerCredentials::isThisUser(socket)) {
         ::close(socket);
         return;
     }

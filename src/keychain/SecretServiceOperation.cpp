@@ -6,6 +6,7 @@
 
 #include "config/AgentTokenStorageError.h"
 #include "keychain/KeychainLogging.h"
+#include "keychain/SecretServiceReachability.h"
 
 namespace quorvane {
 
@@ -23,32 +24,6 @@ void cancelAfter(std::stop_token stop, std::chrono::milliseconds limit, GCancell
     if (!stop.stop_requested()) {
         g_cancellable_cancel(cancellable);
     }
-}
-
-bool meansServiceUnreachable(const GError& error) {
-    if (error.domain == G_DBUS_ERROR) {
-        switch (error.code) {
-            case G_DBUS_ERROR_SERVICE_UNKNOWN:
-            case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
-            case G_DBUS_ERROR_NO_SERVER:
-            case G_DBUS_ERROR_DISCONNECTED:
-            case G_DBUS_ERROR_NO_REPLY:
-            case G_DBUS_ERROR_TIMEOUT:
-            case G_DBUS_ERROR_TIMED_OUT:
-            case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
-            case G_DBUS_ERROR_SPAWN_FORK_FAILED:
-            case G_DBUS_ERROR_SPAWN_CHILD_EXITED:
-            case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
-            case G_DBUS_ERROR_SPAWN_FAILED:
-            case G_DBUS_ERROR_SPAWN_SERVICE_INVALID:
-            case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
-                return true;
-            default:
-                return false;
-        }
-    }
-    return error.domain == G_IO_ERROR &&
-           (error.code == G_IO_ERROR_CLOSED || error.code == G_IO_ERROR_TIMED_OUT);
 }
 
 // Takes over the references a libsecret list holds and frees the list itself.
@@ -207,7 +182,8 @@ void SecretServiceOperation::fail(GError* error) const {
 
 std::int32_t SecretServiceOperation::statusFor(const GError& error) const {
     // A call the watchdog cancelled waited on a service that did not answer in time.
-    if (g_cancellable_is_cancelled(cancellable_.get()) || meansServiceUnreachable(error)) {
+    if (g_cancellable_is_cancelled(cancellable_.get()) ||
+        quorvane_means_service_unreachable(&error)) {
         return AgentTokenStorageError::serviceUnavailable;
     }
     if (error.domain == SECRET_ERROR && error.code == SECRET_ERROR_IS_LOCKED) {

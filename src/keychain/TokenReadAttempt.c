@@ -1,5 +1,7 @@
 #include "keychain/TokenReadAttempt.h"
 
+#include "keychain/SecretServiceReachability.h"
+
 #define SECRETS_NAME "org.freedesktop.secrets"
 
 // A service that does not answer within this time counts as unavailable.
@@ -18,7 +20,7 @@ static gpointer cancel_at_deadline(gpointer data) {
     return NULL;
 }
 
-static gboolean means_service_unreachable(const GError* error) {
+gboolean quorvane_means_service_unreachable(const GError* error) {
     if (error->domain == G_DBUS_ERROR) {
         switch (error->code) {
             case G_DBUS_ERROR_SERVICE_UNKNOWN:
@@ -58,7 +60,8 @@ gboolean token_read_attempt_fail(TokenReadAttempt* attempt, int status, GError* 
 gboolean token_read_attempt_fail_with(TokenReadAttempt* attempt, GError* error) {
     // A call the watchdog cancelled waited on a service that did not answer in time.
     int status = QUORVANE_TOKEN_OTHER_FAILURE;
-    if (g_cancellable_is_cancelled(attempt->cancellable) || means_service_unreachable(error)) {
+    if (g_cancellable_is_cancelled(attempt->cancellable) ||
+        quorvane_means_service_unreachable(error)) {
         status = QUORVANE_TOKEN_SERVICE_UNAVAILABLE;
     } else if (g_strcmp0(g_dbus_error_get_remote_error(error),
                          "org.freedesktop.Secret.Error.IsLocked") == 0) {
