@@ -27,18 +27,16 @@ private Q_SLOTS:
         };
         auto unit = [](const char* file, const char* active, const char* sub = "",
                        bool job = false) {
-            AgentUnitStatus status;
-            status.unitFileState = QString::fromLatin1(file);
-            status.activeState = QString::fromLatin1(active);
-            status.subState = QString::fromLatin1(sub);
-            status.hasJob = job;
-            return status;
+            return AgentUnitStatus{Outcome::read,
+                                   QString::fromLatin1(file),
+                                   QString::fromLatin1(active),
+                                   QString::fromLatin1(sub),
+                                   job,
+                                   0,
+                                   {}};
         };
         auto without = [](Outcome outcome, const QString& failure = {}) {
-            AgentUnitStatus status;
-            status.outcome = outcome;
-            status.failure = failure;
-            return status;
+            return AgentUnitStatus{outcome, {}, {}, {}, false, 0, failure};
         };
         const Registration mine{true, false, true}, notMine{false, false, true};
         const auto running = AgentServiceState::running(), stopped = AgentServiceState::stopped();
