@@ -18,7 +18,6 @@ using namespace quorvane;
 using namespace quorvane::testing;
 using Operation = void (AgentServiceController::*)(AgentServiceControlling::Completion);
 using Failure = std::optional<AgentServiceError>;
-using Kind = AgentServiceError::Kind;
 
 namespace {
 
@@ -99,10 +98,6 @@ bool addDropIn(const QByteArray& settings) {
            systemctl({u"daemon-reload"_s}).isEmpty();
 }
 
-QDBusConnection deadBus() {
-    return QDBusConnection::connectToBus(u"unix:path=/nonexistent/bus"_s, u"unreachable"_s);
-}
-
 }  // namespace
 
 class TestAgentService : public QObject {
@@ -138,7 +133,6 @@ private Q_SLOTS:
         QTest::newRow("on again by this controller") << true;
         QTest::newRow("on again by a later panel") << false;
     }
-
     void switchesTheAgentOnAgainAndOff() {
         QFETCH(bool, sameController);
         auto first = makeController();
@@ -175,7 +169,6 @@ private Q_SLOTS:
         QTest::newRow("masked by the user after the panel's unit") << u"after use"_s;
         QTest::newRow("masked at runtime") << u"--runtime"_s;
     }
-
     void maskedUnitCanBeAllowed() {
         QFETCH(QString, mask);
         auto controller = makeController();
@@ -197,7 +190,7 @@ private Q_SLOTS:
         }
         QCOMPARE(refreshed(*controller), AgentServiceState::requiresApproval());
         const Failure refused = run(*controller, start);
-        QVERIFY(refused && refused->kind() == Kind::refused);
+        QVERIFY(refused && refused->kind() == AgentServiceError::Kind::refused);
 
         QVERIFY(!run(*controller, allow));
         QCOMPARE(controller->state(), AgentServiceState::stopped());
@@ -216,7 +209,6 @@ private Q_SLOTS:
         QTest::newRow("restarting") << QByteArray(
             "[Unit]\nStartLimitIntervalSec=0\n[Service]\nRestart=always\nRestartSec=3\n");
     }
-
     void failingStart() {
         QFETCH(QByteArray, dropIn);
         const bool refused = dropIn.contains("Refuse");
@@ -261,7 +253,6 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(change)) << change << false;
         }
     }
-
     void bundleDecidesAnUnknownUnit() {
         QFETCH(QString, change);
         const QString agent = bundle_->agent;
@@ -286,13 +277,12 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(how)) << how;
         }
     }
-
     void unreachableManagerFailsWithinTheTimeout() {
         QFETCH(QString, how);
         const EmptyBus emptyBus;
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (how == u"no bus") {
-            bus = deadBus();
+            bus = QDBusConnection::connectToBus(u"unix:path=/nonexistent/bus"_s, u"unreachable"_s);
         } else if (how == u"bus without a manager") {
             bus = QDBusConnection::connectToBus(emptyBus.address(), u"unreachable"_s);
         } else {
