@@ -119,11 +119,6 @@ class TestBundledAgent : public QObject {
     std::unique_ptr<QTemporaryDir> home_;
     QProcess agent_;
 
-    QString folder() const {
-        QDir(home_->path()).mkdir(u"Проекты"_s);
-        return home_->filePath(u"Проекты"_s);
-    }
-
     // `panel` is the stand-in panel's answer to the token request; "missing": it cannot run.
     void startAgent(const QByteArray& panel) {
         QFile script(home_->filePath(u"panel"_s));
@@ -213,7 +208,6 @@ private Q_SLOTS:
         QTest::newRow("token request never answered")
             << QByteArray("exec sleep 60") << tmp << -1 << starting << QString();
     }
-
     void startsAndStops() {
         QFETCH(QByteArray, panel);
         QFETCH(QByteArray, configuration);
@@ -288,13 +282,14 @@ private Q_SLOTS:
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
     }
-
     void keepsPanelsConnectedUntilStopped() {
         QFETCH(int, signal);
         const QString socket = AgentContract::guiSocketPath();
         QVERIFY(QDir().mkpath(QFileInfo(socket).path()));
         QCOMPARE(::mknod(QFile::encodeName(socket).constData(), S_IFSOCK | 0600, 0), 0);
-        configure(workspace(folder()) +
+        const QString folder = home_->filePath(u"Проекты"_s);
+        QVERIFY(QDir().mkpath(folder));
+        configure(workspace(folder) +
                   "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
         startAgent(printsToken);
         QCOMPARE(settledStatus(), running);
@@ -365,8 +360,8 @@ private Q_SLOTS:
 
         // Nothing of the token in the log, nothing written into the folder, nothing for others.
         QVERIFY(!log().join(u'\n').contains(QString::fromLatin1(token)));
-        QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot));
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot));
         for (const QString& path :
              {AgentContract::stateDirectory(), AgentContract::runtimeDirectory(),
               AgentContract::healthFilePath(), AgentContract::logFilePath()}) {

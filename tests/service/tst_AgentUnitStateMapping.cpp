@@ -68,7 +68,6 @@ private Q_SLOTS:
         row("reloading", unit("enabled", "reloading"), mine, running);
         row("active", unit("enabled", "active", "running"), mine, running);
     }
-
     void mapsTheUnitOntoTheState() {
         QFETCH(AgentUnitStatus, status);
         QFETCH(Registration, registration);
