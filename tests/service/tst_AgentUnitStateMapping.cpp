@@ -27,13 +27,8 @@ private Q_SLOTS:
         };
         auto unit = [](const char* file, const char* active, const char* sub = "",
                        bool job = false) {
-            return AgentUnitStatus{Outcome::read,
-                                   QString::fromLatin1(file),
-                                   QString::fromLatin1(active),
-                                   QString::fromLatin1(sub),
-                                   job,
-                                   0,
-                                   {}};
+            const auto text = [](const char* value) { return QString::fromLatin1(value); };
+            return AgentUnitStatus{Outcome::read, text(file), text(active), text(sub), job, 0, {}};
         };
         auto without = [](Outcome outcome, const QString& failure = {}) {
             return AgentUnitStatus{outcome, {}, {}, {}, false, 0, failure};
