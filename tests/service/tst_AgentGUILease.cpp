@@ -1,5 +1,4 @@
 // The panel's lease on the agent's socket, against a socket made here as the agent makes it.
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
