@@ -119,11 +119,6 @@ class TestBundledAgent : public QObject {
     std::unique_ptr<QTemporaryDir> home_;
     QProcess agent_;
 
-    QString folder() const {
-        QDir(home_->path()).mkdir(u"Проекты"_s);
-        return home_->filePath(u"Проекты"_s);
-    }
-
     // `panel` is the stand-in panel's answer to the token request; "missing": it cannot run.
     void startAgent(const QByteArray& panel) {
         QFile script(home_->filePath(u"panel"_s));
@@ -170,12 +165,15 @@ private Q_SLOTS:
         agent_.waitForFinished();
     }
 
-    // What the agent reports at start-up, also with a FIFO at one of its paths, and that it
-    // outlives SIGTERM by no more than its deadline, even while it waits for the token.
+    // What the agent reports at start-up, also with a FIFO at one of its paths or, as in a shared
+    // XDG_RUNTIME_DIR, another user's runtime folder or a link to a folder of theirs in its place
+    // (it creates nothing in theirs), and that it outlives SIGTERM by no more than its deadline,
+    // even while it waits for the token.
     void startsAndStops_data() {
         QTest::addColumn<QByteArray>("panel");
         QTest::addColumn<QByteArray>("configuration");  // null: no file
-        QTest::addColumn<int>("fifoAt");                // configuration, health, log, socket
+        // A FIFO at configuration, health, log, socket (0-3); their runtime folder, a link (4, 5).
+        QTest::addColumn<int>("planted");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("message");  // its start
         const QByteArray tmp = workspace(u"/tmp"_s);
@@ -202,24 +200,40 @@ private Q_SLOTS:
         QTest::newRow("FIFO as log") << printsToken << tmp << 2 << running << QString();
         QTest::newRow("FIFO as GUI socket")
             << printsToken << tmp << 3 << failed << u"Не удалось открыть сокет панели"_s;
+        QTest::newRow("their runtime folder")
+            << printsToken << tmp << 4 << failed << u"Не удалось открыть сокет панели: Папка"_s;
+        QTest::newRow("a link to their folder")
+            << printsToken << tmp << 5 << failed
+            << u"Не удалось открыть сокет панели: Вместо папки"_s;
         QTest::newRow("token request never answered")
             << QByteArray("exec sleep 60") << tmp << -1 << starting << QString();
     }
-
     void startsAndStops() {
         QFETCH(QByteArray, panel);
         QFETCH(QByteArray, configuration);
-        QFETCH(int, fifoAt);
+        QFETCH(int, planted);
         QFETCH(QString, status);
         QFETCH(QString, message);
         if (!configuration.isNull()) {
             configure(configuration);
         }
-        if (fifoAt >= 0) {  // the locations follow the XDG variables init() sets
+        // The locations follow the XDG variables init() sets.
+        const QString runtime = AgentContract::runtimeDirectory();
+        const QString theirs = planted == 5 ? home_->filePath(u"theirs"_s) : runtime;
+        if (planted >= 4) {
+            const passwd* other = otherUser();
+            if (other == nullptr) {
+                QSKIP("needs another user; run the suite as root");
+            }
+            QVERIFY(QDir().mkpath(theirs) && QDir().mkpath(QFileInfo(runtime).path()));
+            QCOMPARE(::chown(QFile::encodeName(theirs).constData(), other->pw_uid, other->pw_gid),
+                     0);
+            QVERIFY(planted == 4 || QFile::link(theirs, runtime));
+        } else if (planted >= 0) {
             const QString path =
                 QList{AgentContract::configurationFilePath(), AgentContract::healthFilePath(),
                       AgentContract::logFilePath(), AgentContract::guiSocketPath()}
-                    .at(fifoAt);
+                    .at(planted);
             QVERIFY(QDir().mkpath(QFileInfo(path).path()));
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         }
@@ -231,80 +245,9 @@ private Q_SLOTS:
         }
         QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
         QCOMPARE(health()->message.has_value(), !message.isEmpty());
+        QVERIFY(planted < 4 || QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                    QDir::NoDotAndDotDot));
         stopAgent(SIGTERM, 1500);
-    }
-
-    // Another user may own the runtime folder or plant a link to a folder of theirs there (a
-    // shared XDG_RUNTIME_DIR): the agent says why and creates nothing in it.
-    void refusesARuntimeFolderOfAnotherUser_data() {
-        QTest::addColumn<bool>("planted");  // a link to their folder, or their folder itself
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("a link to their folder") << true << u"Вместо папки"_s;
-        QTest::newRow("their folder") << false << u"Папка"_s;
-    }
-
-    void refusesARuntimeFolderOfAnotherUser() {
-        QFETCH(bool, planted);
-        QFETCH(QString, reason);
-        const passwd* other = otherUser();
-        if (other == nullptr) {
-            QSKIP("needs another user; run the suite as root");
-        }
-        const QString runtime = AgentContract::runtimeDirectory();
-        const QString theirs = planted ? home_->filePath(u"theirs"_s) : runtime;
-        QVERIFY(QDir().mkpath(theirs) && QDir().mkpath(QFileInfo(runtime).path()));
-        QCOMPARE(::chown(QFile::encodeName(theirs).constData(), other->pw_uid, other->pw_gid), 0);
-        QVERIFY(!planted || QFile::link(theirs, runtime));
-        configure(workspace(u"/tmp"_s));
-        startAgent(printsToken);
-        QCOMPARE(settledStatus(), failed);
-        const QString message = health()->message.value_or(QString());
-        QVERIFY2(message.startsWith(u"Не удалось открыть сокет панели: "_s + reason),
-                 qPrintable(message));
-        QVERIFY(QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                     QDir::NoDotAndDotDot));
-    }
-
-    // A connection of another user is no panel: the agent closes it at once.
-    void closesAConnectionOfAnotherUser() {
-        const passwd* other = otherUser();
-        if (other == nullptr) {
-            QSKIP("needs another user; run the suite as root");
-        }
-        configure(workspace(u"/tmp"_s));
-        startAgent(printsToken);
-        QCOMPARE(settledStatus(), running);
-        // Connected as the other user, though with root's access to files to reach the socket.
-        QCOMPARE(::seteuid(other->pw_uid), 0);
-        ::setfsuid(0);
-        const int theirs = connectedTo(AgentContract::guiSocketPath());
-        QCOMPARE(::seteuid(0), 0);
-        QVERIFY(theirs >= 0);
-        char byte = 0;
-        QCOMPARE(::recv(theirs, &byte, 1, 0), 0);
-        ::close(theirs);
-        QVERIFY(AgentLogReader(AgentContract::logFilePath())
-                    .readRecentLines(300)
-                    .filter(u"Панель подключилась"_s)
-                    .isEmpty());
-    }
-
-    // Once the agent has looked at the token, no copy of it is left in its memory, neither the
-    // bytes it read nor their text.
-    void keepsNoCopyOfTheToken() {
-        if (::geteuid() != 0) {
-            QSKIP("reads the agent's memory; run the suite as root");
-        }
-        configure(workspace(u"/tmp"_s));
-        startAgent(printsToken);
-        QCOMPARE(settledStatus(), running);
-        const qint64 pid = agent_.processId();
-        QVERIFY(
-            memoryHolds(pid, "QUORVANE_PANEL=" + QFile::encodeName(home_->filePath(u"panel"_s))));
-        const QString text = QString::fromLatin1(token);
-        QVERIFY(!memoryHolds(pid, token));
-        QVERIFY(!memoryHolds(
-            pid, QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2)));
     }
 
     // The agent's service starts the panel with the flag alone; each flag counts only alone.
@@ -333,36 +276,57 @@ private Q_SLOTS:
 
     // Panels come and go without disturbing the others, also while the agent is out of
     // descriptors, and a stale socket file of an agent that did not stop cleanly is replaced;
-    // all of them are let go when the agent stops.
+    // all of them are let go when the agent stops. A connection of another user is no panel.
     void keepsPanelsConnectedUntilStopped_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
     }
-
     void keepsPanelsConnectedUntilStopped() {
         QFETCH(int, signal);
         const QString socket = AgentContract::guiSocketPath();
         QVERIFY(QDir().mkpath(QFileInfo(socket).path()));
         QCOMPARE(::mknod(QFile::encodeName(socket).constData(), S_IFSOCK | 0600, 0), 0);
-        configure(workspace(folder()) +
+        const QString folder = home_->filePath(u"Проекты"_s);
+        QVERIFY(QDir().mkpath(folder));
+        configure(workspace(folder) +
                   "workspace.1c0e5a34-8f2b-4d6e-9a71-3b5c7d9e0f12.write=true\n");
         startAgent(printsToken);
         QCOMPARE(settledStatus(), running);
         QVERIFY(QString::fromLatin1(readAll(u"/proc/%1/status"_s.arg(agent_.processId())))
                     .contains(u"\nUmask:\t0077\n"_s));
+        const auto log = [] {
+            return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
+        };
+        const qint64 pid = agent_.processId();
+        if (const passwd* other = otherUser()) {
+            // Connected as them, though with root's access to files to reach the socket.
+            QCOMPARE(::seteuid(other->pw_uid), 0);
+            ::setfsuid(0);
+            const int theirs = connectedTo(socket);
+            QCOMPARE(::seteuid(0), 0);
+            QVERIFY(theirs >= 0);
+            char byte = 0;
+            QCOMPARE(::recv(theirs, &byte, 1, 0), 0);  // closed at once
+            ::close(theirs);
+            QVERIFY(log().filter(u"Панель подключилась"_s).isEmpty());
+            // Once the agent has looked at the token, no copy of it is left in its memory,
+            // neither the bytes it read nor their text.
+            QVERIFY(memoryHolds(
+                pid, "QUORVANE_PANEL=" + QFile::encodeName(home_->filePath(u"panel"_s))));
+            const QString text = QString::fromLatin1(token);
+            QVERIFY(!memoryHolds(pid, token));
+            QVERIFY(!memoryHolds(
+                pid, QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2)));
+        }
 
         int panels[] = {connectedTo(socket), connectedTo(socket), -1};
         QVERIFY(panels[0] >= 0 && panels[1] >= 0);
         ::close(panels[0]);  // its end of stream must count as gone
-        const auto log = [] {
-            return AgentLogReader(AgentContract::logFilePath()).readRecentLines(300);
-        };
         QTRY_VERIFY(log().last().endsWith(u"Панель отключилась (подключений: 1)"_s));
 
         // Out of descriptors, the agent neither spins on its listener nor loses a waiting panel.
         // What it used for a while (the panel's pipes, a closed connection) it closes in its time.
-        const qint64 pid = agent_.processId();
         QStringList open = descriptors(pid);
         for (int attempt = 0; attempt < 20 && (QTest::qWait(250), descriptors(pid) != open);
              ++attempt) {
@@ -396,8 +360,8 @@ private Q_SLOTS:
 
         // Nothing of the token in the log, nothing written into the folder, nothing for others.
         QVERIFY(!log().join(u'\n').contains(QString::fromLatin1(token)));
-        QVERIFY(QDir(folder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot));
+        QVERIFY(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot));
         for (const QString& path :
              {AgentContract::stateDirectory(), AgentContract::runtimeDirectory(),
               AgentContract::healthFilePath(), AgentContract::logFilePath()}) {

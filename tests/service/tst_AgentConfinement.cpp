@@ -5,16 +5,15 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
-#include "agent/AgentServiceController.h"
+#include "ServiceTestTools.h"
 #include "config/AgentConfigurationStore.h"
 #include "keychain/KeychainAgentTokenStore.h"
+#include "monitor/AgentHealthReader.h"
 #include "tests/support/SessionTools.h"
 
 using namespace quorvane;
@@ -22,10 +21,10 @@ using namespace quorvane::testing;
 
 namespace {
 
-constexpr int agentStartMs = 20000;
 const QString token = u"qv_agent_AbCdEfGhIjKlMnOpQrStUvWxYz0123456789-_AbCdE"_s;
 int unconfinedReports = 0;
 QtMessageHandler defaultHandler = nullptr;
+const bool confinable = qEnvironmentVariable("QUORVANE_SESSION_USER_NAMESPACES") != u"none";
 
 void countUnconfinedReports(QtMsgType type, const QMessageLogContext& context,
                             const QString& message) {
@@ -34,17 +33,6 @@ void countUnconfinedReports(QtMsgType type, const QMessageLogContext& context,
         ++unconfinedReports;
     }
     defaultHandler(type, context, message);
-}
-
-bool writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) &&
-           file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray quoted(const QString& path) {
@@ -79,32 +67,26 @@ private Q_SLOTS:
         QVERIFY(writeFile(other + u"/secret"_s, "secret") && QDir().mkpath(writable) &&
                 QDir().mkpath(readOnly));
         QTemporaryDir prefix;
-        QVERIFY(writeFile(prefix.filePath(QString(AgentContract::bundledUnitTemplatePath)),
-                          readFile(qEnvironmentVariable("QUORVANE_PREFIX") + u'/' +
-                                   QString(AgentContract::bundledUnitTemplatePath))));
-        const QString agent = prefix.filePath(QString(AgentContract::bundledAgentPath));
-        QVERIFY(writeFile(agent,
-                          "#!/bin/sh\n{\necho \"writable=$(touch " + quoted(writable + u"/w"_s) +
-                              " 2>&1 && echo written)\"\necho \"read-only=$(touch " +
-                              quoted(readOnly + u"/w"_s) + " 2>&1 && echo written)\"\n" +
-                              "echo \"other=$(ls " + quoted(other) + " 2>&1)\"\necho \"token=$(" +
-                              quoted(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s) +
-                              " --read-agent-token)\"\n} > " + quoted(probe + u".part"_s) +
-                              " && mv " + quoted(probe + u".part"_s) + ' ' + quoted(probe) +
-                              "\nexec sleep 600\n") &&
-                QFile::setPermissions(agent, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(writeStandInPrefix(
+            prefix.path(),
+            "#!/bin/sh\n{\necho \"writable=$(touch " + quoted(writable + u"/w"_s) +
+                " 2>&1 && echo written)\"\necho \"read-only=$(touch " + quoted(readOnly + u"/w"_s) +
+                " 2>&1 && echo written)\"\n" + "echo \"other=$(ls " + quoted(other) +
+                " 2>&1)\"\necho \"token=$(" +
+                quoted(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s) +
+                " --read-agent-token)\"\n} > " + quoted(probe + u".part"_s) + " && mv " +
+                quoted(probe + u".part"_s) + ' ' + quoted(probe) + "\nexec sleep 600\n"));
         AgentServiceController controller(
             prefix.path(), QDBusConnection::sessionBus(),
             AgentServiceController::defaultUserUnitDirectory(), 10000, [&] {
                 return QList<WorkspaceRootConfiguration>{{u"1"_s, writable, true},
                                                          {u"2"_s, readOnly, false}};
             });
-        const bool confinable = qEnvironmentVariable("QUORVANE_SESSION_USER_NAMESPACES") != u"none";
         const int reportsBefore = unconfinedReports;
         // Twice: the unit is written anew at every start, and an unconfined agent reported once.
         for (int round = 0; round < 2; ++round) {
             QFile::remove(probe);
-            QVERIFY(started(controller));
+            QVERIFY(!run(controller, &AgentServiceController::start));
             QTRY_VERIFY_WITH_TIMEOUT((refreshed(controller), QFile::exists(probe)), agentStartMs);
             QCOMPARE(refreshed(controller), AgentServiceState::running());
             const QStringList found = QString::fromUtf8(readFile(probe)).split(u'\n');
@@ -137,35 +119,13 @@ private Q_SLOTS:
                                           QDBusConnection::sessionBus(),
                                           AgentServiceController::defaultUserUnitDirectory(), 10000,
                                           [store] { return store.loadFile().workspaceRoots; });
-        QVERIFY(started(controller));
-        QTRY_COMPARE_WITH_TIMEOUT((refreshed(controller), healthStatus()), u"running"_s,
-                                  agentStartMs);
+        QVERIFY(!run(controller, &AgentServiceController::start));
+        const AgentHealthReader health(AgentContract::healthFilePath());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            (refreshed(controller), health.readSnapshot().value_or(AgentHealthSnapshot{}).status),
+            u"running"_s, agentStartMs);
         QCOMPARE(refreshed(controller), AgentServiceState::running());
-        const bool confinable = qEnvironmentVariable("QUORVANE_SESSION_USER_NAMESPACES") != u"none";
         QCOMPARE(unitProperty(u"ProtectHome"_s), confinable ? u"tmpfs"_s : u"no"_s);
-    }
-
-private:
-    static bool started(AgentServiceController& controller) {
-        std::optional<std::exception_ptr> result;
-        controller.start([&](std::exception_ptr failure) { result = failure; });
-        return QTest::qWaitFor([&] { return result.has_value(); }, agentStartMs) && !*result;
-    }
-
-    static AgentServiceState refreshed(AgentServiceController& controller) {
-        bool done = false;
-        controller.refresh([&] { done = true; });
-        if (!QTest::qWaitFor([&] { return done; }, agentStartMs)) {
-            qFatal("the refresh did not end");
-        }
-        return controller.state();
-    }
-
-    static QString healthStatus() {
-        return QJsonDocument::fromJson(readFile(AgentContract::healthFilePath()))
-            .object()
-            .value(u"status"_s)
-            .toString();
     }
 };
 

@@ -1,5 +1,4 @@
 // The panel's lease on the agent's socket, against a socket made here as the agent makes it.
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -58,7 +57,6 @@ private Q_SLOTS:
         QTest::newRow("embedded NUL") << 0 << u"listening, NUL"_s << false;
         QTest::newRow("another user listening") << 0 << u"listening as nobody"_s << false;
     }
-
     void connectsOnlyToAListeningAgent() {
         QFETCH(int, pathBytes);
         QFETCH(QString, agent);
@@ -87,9 +85,8 @@ private Q_SLOTS:
     // One connection while the service runs, whatever the agent writes into it; closed when the
     // panel lets go; made again in the same call once the agent closed it, even with data unread.
     void holdsOneConnectionWhileTheAgentRuns() {
-        const QString path = directory_.filePath(u"agent-gui.sock"_s);
-        Fd listener{AgentSocket::listenAt(path)};
-        auto lease = std::make_unique<AgentGUILease>(path);
+        Fd listener{AgentSocket::listenAt(socket_)};
+        auto lease = std::make_unique<AgentGUILease>(socket_);
         lease->update(false);
         QCOMPARE(accepted(listener), -1);
         lease->update(true);
@@ -119,14 +116,13 @@ private Q_SLOTS:
     }
 
     void doesNotWaitForAnAgentWithAFullBacklog() {
-        const QString path = directory_.filePath(u"agent-gui.sock"_s);
-        Fd listener{AgentSocket::listenAt(path, 0)};
+        Fd listener{AgentSocket::listenAt(socket_, 0)};
         // One connection fills a backlog of zero; a blocking connect would now wait.
-        AgentGUILease waiting(path);
+        AgentGUILease waiting(socket_);
         waiting.update(true);
         QVERIFY(waiting.isConnected());
 
-        AgentGUILease lease(path);
+        AgentGUILease lease(socket_);
         auto attempt = std::async(std::launch::async, [&lease] { lease.update(true); });
         const bool returned =
             attempt.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
@@ -140,6 +136,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir directory_;
+    const QString socket_ = directory_.filePath(u"agent-gui.sock"_s);
 };
 
 QTEST_GUILESS_MAIN(TestAgentGUILease)

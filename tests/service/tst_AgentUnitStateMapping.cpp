@@ -27,18 +27,11 @@ private Q_SLOTS:
         };
         auto unit = [](const char* file, const char* active, const char* sub = "",
                        bool job = false) {
-            AgentUnitStatus status;
-            status.unitFileState = QString::fromLatin1(file);
-            status.activeState = QString::fromLatin1(active);
-            status.subState = QString::fromLatin1(sub);
-            status.hasJob = job;
-            return status;
+            const auto text = [](const char* value) { return QString::fromLatin1(value); };
+            return AgentUnitStatus{Outcome::read, text(file), text(active), text(sub), job, 0, {}};
         };
         auto without = [](Outcome outcome, const QString& failure = {}) {
-            AgentUnitStatus status;
-            status.outcome = outcome;
-            status.failure = failure;
-            return status;
+            return AgentUnitStatus{outcome, {}, {}, {}, false, 0, failure};
         };
         const Registration mine{true, false, true}, notMine{false, false, true};
         const auto running = AgentServiceState::running(), stopped = AgentServiceState::stopped();
@@ -70,7 +63,6 @@ private Q_SLOTS:
         row("reloading", unit("enabled", "reloading"), mine, running);
         row("active", unit("enabled", "active", "running"), mine, running);
     }
-
     void mapsTheUnitOntoTheState() {
         QFETCH(AgentUnitStatus, status);
         QFETCH(Registration, registration);
