@@ -42,8 +42,8 @@ ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
                                    : [folder = scenario.chosenFolder.value_or(home_.path())] {
                                          return std::optional(folder);
                                      };
-    environment.shortVersion = scenario.shortVersion;
-    environment.buildNumber = scenario.buildNumber;
+    environment.shortVersion = QStringLiteral("1.2");
+    environment.buildNumber = QStringLiteral("45");
     environment.fullUserName = scenario.fullUserName;
     environment.userName = scenario.userName;
     environment.ownsPanelName = [owns = scenario.ownsPanelName] { return owns; };
@@ -78,10 +78,6 @@ AgentSocket& ViewModelRig::listen() {
         agent_ = std::make_unique<AgentSocket>(home_.filePath(QStringLiteral("agent-gui.sock")));
     }
     return *agent_;
-}
-
-void ViewModelRig::report(const QString& status) {
-    health_->report(status);
 }
 
 }  // namespace quorvane::testing
