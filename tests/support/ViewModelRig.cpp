@@ -7,12 +7,10 @@
 namespace quorvane::testing {
 
 PanelScenario PanelScenario::reporting(const QString& status, std::optional<QString> message) {
-    PanelScenario scenario;
-    scenario.registration = AgentServiceState::running();
-    scenario.agentListening = true;
-    scenario.health = AgentHealthSnapshot{QStringLiteral("1.0.0"), status, std::move(message),
-                                          QStringLiteral("2025-01-01T00:00:00Z")};
-    return scenario;
+    return {.registration = AgentServiceState::running(),
+            .agentListening = true,
+            .health = AgentHealthSnapshot{QStringLiteral("1.0.0"), status, std::move(message),
+                                          QStringLiteral("2025-01-01T00:00:00Z")}};
 }
 
 ViewModelRig::ViewModelRig(const PanelScenario& scenario) {

@@ -205,9 +205,7 @@ private Q_SLOTS:
                             const QString& health, std::optional<State> settled, bool read) {
             QTest::newRow(name) << registration << lease << health << settled << read;
         };
-        const State approval = State::requiresApproval();
         row("stopped, health unread", off, true, u"running"_s, off, false);
-        row("masked, health unread", approval, true, u"running"_s, approval, false);
         row("lease not connected", on, false, u"running"_s, std::nullopt, false);
         row("no health file", on, true, QString(), std::nullopt, true);
         row("running", on, true, u"running"_s, on, true);
