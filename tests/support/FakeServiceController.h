@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <exception>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -42,7 +41,7 @@ public:
         if (startThrows) {
             std::rethrow_exception(startFailure);
         }
-        *lastCompletion = pending_ = std::move(completion);
+        pending_ = std::move(completion);
         if (startCompletesAtOnce) {
             finishStart();
         }
@@ -74,8 +73,6 @@ public:
     bool leftover = false;
     QStringList changes;
     int refreshCount = 0;
-    // Shared with the test, so a completion can be called after the controller is gone.
-    std::shared_ptr<Completion> lastCompletion = std::make_shared<Completion>();
 
 private:
     void change(const QString& name, std::exception_ptr failure, const AgentServiceState& after,

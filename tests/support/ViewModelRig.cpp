@@ -7,12 +7,10 @@
 namespace quorvane::testing {
 
 PanelScenario PanelScenario::reporting(const QString& status, std::optional<QString> message) {
-    PanelScenario scenario;
-    scenario.registration = AgentServiceState::running();
-    scenario.agentListening = true;
-    scenario.health = AgentHealthSnapshot{QStringLiteral("1.0.0"), status, std::move(message),
-                                          QStringLiteral("2025-01-01T00:00:00Z")};
-    return scenario;
+    return {.registration = AgentServiceState::running(),
+            .agentListening = true,
+            .health = AgentHealthSnapshot{QStringLiteral("1.0.0"), status, std::move(message),
+                                          QStringLiteral("2025-01-01T00:00:00Z")}};
 }
 
 ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
@@ -42,8 +40,8 @@ ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
                                    : [folder = scenario.chosenFolder.value_or(home_.path())] {
                                          return std::optional(folder);
                                      };
-    environment.shortVersion = scenario.shortVersion;
-    environment.buildNumber = scenario.buildNumber;
+    environment.shortVersion = QStringLiteral("1.2");
+    environment.buildNumber = QStringLiteral("45");
     environment.fullUserName = scenario.fullUserName;
     environment.userName = scenario.userName;
     environment.ownsPanelName = [owns = scenario.ownsPanelName] { return owns; };
@@ -78,10 +76,6 @@ AgentSocket& ViewModelRig::listen() {
         agent_ = std::make_unique<AgentSocket>(home_.filePath(QStringLiteral("agent-gui.sock")));
     }
     return *agent_;
-}
-
-void ViewModelRig::report(const QString& status) {
-    health_->report(status);
 }
 
 }  // namespace quorvane::testing

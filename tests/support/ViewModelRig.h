@@ -17,30 +17,29 @@
 namespace quorvane::testing {
 
 // What the panel finds around it: the registration, the agent (listening or not, its health
-// and log), the stored token and folders, and the user.
+// and log), the stored token and folders, the user. Each field has a default, so a designated
+// initializer names only what differs.
 struct PanelScenario {
     AgentServiceState registration = AgentServiceState::stopped();
     bool agentListening = false;
-    std::optional<AgentHealthSnapshot> health;
-    QStringList agentLog;
-    std::optional<QString> token;
+    std::optional<AgentHealthSnapshot> health{};
+    QStringList agentLog{};
+    std::optional<QString> token{};
     bool keyringLocked = false;
     bool keyringRefusesSave = false;
     // A real secret store instead of the double the three fields above set up.
-    std::shared_ptr<const AgentTokenStoring> tokenStore;
+    std::shared_ptr<const AgentTokenStoring> tokenStore{};
     // The folder chooser's answer; nothing: the temporary folder.
-    std::optional<QString> chosenFolder;
+    std::optional<QString> chosenFolder{};
     // Replaces the chooser that answers `chosenFolder` at once, e.g. by one that stays open.
-    std::function<std::optional<QString>()> chooseFolder;
+    std::function<std::optional<QString>()> chooseFolder{};
     AgentViewModel::AuthorizeToken authorizeToken = [] {};
     bool ownsPanelName = true;
-    QList<WorkspaceRootConfiguration> workspaceRoots;
+    QList<WorkspaceRootConfiguration> workspaceRoots{};
     // The configuration file's bytes as found, instead of the folders above.
-    std::optional<QByteArray> configurationFile;
+    std::optional<QByteArray> configurationFile{};
     QString fullUserName = QStringLiteral("Анна Смирнова");
     QString userName = QStringLiteral("anna");
-    QString shortVersion = QStringLiteral("1.2");
-    QString buildNumber = QStringLiteral("45");
 
     // The agent registered, connected and reporting `status` (with `message`) in its health.
     static PanelScenario reporting(const QString& status,
@@ -61,12 +60,9 @@ public:
     FakeLogReader& log() { return *log_; }
     FakeTokenStore& tokens() { return *tokens_; }
     AgentConfigurationStore store() const;
-    const QTemporaryDir& home() const { return home_; }
     // The agent starts listening on its socket (once).
     AgentSocket& listen();
     AgentSocket* agent() { return agent_.get(); }
-    // "status" or "status|message"; empty: no health file.
-    void report(const QString& status);
 
     // The clock the view model reads.
     QDateTime clock{QDate(2024, 5, 1), QTime(9, 5, 7)};

@@ -13,7 +13,6 @@
 #include <functional>
 
 #include "tests/ui/PanelFixture.h"
-#include "ui/AgentStatusPresentation.h"
 #include "ui/SystemColors.h"
 
 using namespace quorvane;
@@ -24,7 +23,6 @@ namespace {
 
 using Steps = std::function<void(PanelFixture&)>;
 using State = AgentServiceState;
-using Extra = AgentStatusPresentation::ExtraButton;
 const QString validToken = u"qv_agent_"_s + QString(43, u'A');
 const QString otherToken = u"qv_agent_"_s + QString(43, u'b');
 const QString firstRootID = u"11111111-1111-4111-8111-111111111111"_s;
@@ -33,21 +31,6 @@ const QString updateInstruction =
     u"В beta обновление вручную: завершите Quorvane и установите "
     u"новый пакет. Настройки сохранятся."_s;
 const Steps nothing = [](PanelFixture&) {};
-
-PanelScenario registered(const AgentServiceState& registration) {
-    PanelScenario scenario;
-    scenario.registration = registration;
-    return scenario;
-}
-
-PanelScenario withToken(std::optional<QString> token, bool locked = false,
-                        bool refusesSave = false) {
-    PanelScenario scenario;
-    scenario.token = std::move(token);
-    scenario.keyringLocked = locked;
-    scenario.keyringRefusesSave = refusesSave;
-    return scenario;
-}
 
 // Everything the window and the sheet can show at once: the configure button, a saved token,
 // two folders, a log, a chosen folder.
@@ -72,11 +55,6 @@ void openSheetWithDrafts(PanelFixture& panel) {
     panel.model().setWorkspaceRootIDDraft(u"00000000-0000-4000-8000-000000000009"_s);
     panel.model().selectWorkspaceFolder();
     openSheet(panel);
-}
-
-void typeInto(PanelFixture& panel, const QString& field, const QString& text) {
-    panel.click(field);
-    panel.type(text);
 }
 
 // The parts of the token section on screen.
@@ -209,8 +187,11 @@ class MainWindowTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
 
-    // The row's name is the control's.
-    void focusedControlShowsItAndActsOnReturn_data() {
+    // Every control shows keyboard focus, and Return, Enter and a screen reader's "activate" act
+    // as a click does: on the view model or on what the window shows, not merely on the
+    // control's own picture. A text field takes them without acting. The row's name is the
+    // control's.
+    void controlActsOnKeysAndScreenReaders_data() {
         QTest::addColumn<PanelScenario>("scenario");
         QTest::addColumn<Steps>("steps");
         for (const auto& [control, steps] :
@@ -229,50 +210,19 @@ private Q_SLOTS:
             QTest::newRow(control) << everythingShown() << steps;
         }
         QTest::newRow("agent.openLoginItemsSettings")
-            << registered(AgentServiceState::requiresApproval()) << nothing;
+            << PanelScenario{.registration = State::requiresApproval()} << nothing;
         QTest::newRow("configuration.agentToken") << PanelScenario() << Steps(openSheet);
-    }
-
-    void focusedControlShowsItAndActsOnReturn() {
-        QFETCH(PanelScenario, scenario);
-        QFETCH(Steps, steps);
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-            PanelFixture panel(scenario);
-            steps(panel);
-            QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
-            QVERIFY(item->isEnabled());
-            panel.reveal(item);
-            const QRect around =
-                item->mapRectToScene(item->boundingRect()).toAlignedRect().adjusted(-6, -6, 6, 6);
-            const QImage unfocused = panel.window().grabWindow().copy(around);
-            item->forceActiveFocus(Qt::TabFocusReason);
-            panel.settle();
-            QVERIFY(item->hasActiveFocus());
-            QVERIFY(panel.window().grabWindow().copy(around) != unfocused);
-
-            // A text field takes Return without acting; every other control acts.
-            const bool field = item->inherits("QQuickTextField");
-            const auto before = observe(panel);
-            panel.press(key);
-            QVERIFY2((observe(panel) == before) == field,
-                     key == Qt::Key_Return ? "Return" : "Enter");
-        }
-    }
-
-    // A screen reader's "activate" acts as a click does: on the view model or on what the
-    // window shows, not merely on the control's own picture. A text field takes it without
-    // acting. The rows are those above and the token buttons shown in other states.
-    void pressActionActs_data() {
-        focusedControlShowsItAndActsOnReturn_data();
         QTest::newRow("configuration.cancelTokenReplacement")
             << everythingShown() << Steps([](PanelFixture& panel) {
                    openSheet(panel);
                    panel.click(u"configuration.replaceToken"_s);
                });
         // The desktop refuses: a lasting change, unlike an unlock that finds the store locked.
-        PanelScenario locked = withToken(validToken, true);
-        locked.authorizeToken = [] { throw std::runtime_error("refused"); };
-        QTest::newRow("configuration.authorizeToken") << locked << Steps(openSheet);
+        QTest::newRow("configuration.authorizeToken")
+            << PanelScenario{.token = validToken,
+                             .keyringLocked = true,
+                             .authorizeToken = [] { throw std::runtime_error("refused"); }}
+            << Steps(openSheet);
         QTest::newRow("configuration.saveToken")
             << PanelScenario() << Steps([](PanelFixture& panel) {
                    openSheet(panel);
@@ -281,26 +231,42 @@ private Q_SLOTS:
                });
     }
 
-    void pressActionActs() {
+    void controlActsOnKeysAndScreenReaders() {
         QFETCH(PanelScenario, scenario);
         QFETCH(Steps, steps);
-        PanelFixture panel(scenario);
-        steps(panel);
-        QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
-        QVERIFY(item->isVisible() && item->isEnabled());
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(item);
-        QAccessibleActionInterface* actions = accessible ? accessible->actionInterface() : nullptr;
-        QVERIFY(actions != nullptr);
-        const auto observed = [&] {
-            return std::pair(observe(panel).first, shownNames(panel.window().contentItem()));
-        };
-        const auto before = observed();
-        actions->doAction(QAccessibleActionInterface::pressAction());
-        if (item->inherits("QQuickTextField")) {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_unknown}) {
+            PanelFixture panel(scenario);
+            steps(panel);
+            QQuickItem* item = panel.item(QString::fromUtf8(QTest::currentDataTag()));
+            QVERIFY(item->isVisible() && item->isEnabled());
+            const bool field = item->inherits("QQuickTextField");
+            if (key == Qt::Key_unknown) {  // the screen reader's press
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(item);
+                QAccessibleActionInterface* actions =
+                    accessible ? accessible->actionInterface() : nullptr;
+                QVERIFY(actions != nullptr);
+                const auto observed = [&] {
+                    return std::pair(observe(panel).first,
+                                     shownNames(panel.window().contentItem()));
+                };
+                const auto before = observed();
+                actions->doAction(QAccessibleActionInterface::pressAction());
+                panel.settle();
+                QTRY_VERIFY((observed() == before) == field);
+                continue;
+            }
+            panel.reveal(item);
+            const QRect around =
+                item->mapRectToScene(item->boundingRect()).toAlignedRect().adjusted(-6, -6, 6, 6);
+            const QImage unfocused = panel.window().grabWindow().copy(around);
+            item->forceActiveFocus(Qt::TabFocusReason);
             panel.settle();
-            QVERIFY(observed() == before);
-        } else {
-            QTRY_VERIFY(observed() != before);
+            QVERIFY(item->hasActiveFocus());
+            QVERIFY(panel.window().grabWindow().copy(around) != unfocused);
+            const auto before = observe(panel);
+            panel.press(key);
+            QVERIFY2((observe(panel) == before) == field,
+                     key == Qt::Key_Return ? "Return" : "Enter");
         }
     }
 
@@ -420,14 +386,13 @@ private Q_SLOTS:
             QTest::addRow("label on %s", surface) << SystemColors::label() << layers << 4.5;
             QTest::addRow("secondary on %s", surface)
                 << SystemColors::secondaryLabel() << layers << 4.5;
+            QTest::addRow("orange on %s", surface) << SystemColors::orange() << layers << 4.5;
             QTest::addRow("focus ring on %s", surface) << theme("focusRing") << layers << 3.0;
         }
         QTest::newRow("link on window") << SystemColors::blue() << QList{window} << 4.5;
         QTest::newRow("link on card") << SystemColors::blue() << QList{card} << 4.5;
         QTest::newRow("white on accent button")
             << QColor(Qt::white) << QList{theme("accentFill")} << 4.5;
-        QTest::newRow("orange on window") << SystemColors::orange() << QList{window} << 4.5;
-        QTest::newRow("orange on card") << SystemColors::orange() << QList{card} << 4.5;
         QTest::newRow("green on card") << SystemColors::green() << QList{card} << 4.5;
         QTest::newRow("green on saved-token card")
             << SystemColors::green() << sheetBox + QList{withAlpha(SystemColors::green(), 0.1)}
@@ -454,107 +419,71 @@ private Q_SLOTS:
                  qPrintable(QString::number((lighter + 0.05) / (darker + 0.05), 'f', 2)));
     }
 
-    // What the card shows for each state, as the presentation computes it.
-    void statusPresentation_data() {
-        QTest::addColumn<State>("state");
-        QTest::addColumn<bool>("token");
+    // The card for each state: the pill, the agent's text verbatim (never as markup), the power
+    // disc, whether the agent can be switched, and the one extra button below the detail.
+    void statusCard_data() {
+        QTest::addColumn<PanelScenario>("scenario");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<QColor>("color");
         QTest::addColumn<bool>("on");
-        QTest::addColumn<Extra>("extra");
-        const State configuring = State::needsConfiguration(u"нет токена"_s);
+        QTest::addColumn<QString>("extraButton");
+        const auto configuring = [](std::optional<QString> message, bool token) {
+            PanelScenario scenario = PanelScenario::reporting(u"needs_configuration"_s, message);
+            scenario.token = token ? std::optional(validToken) : std::nullopt;
+            return scenario;
+        };
+        const auto row = [](const char* name, const PanelScenario& scenario, const char* title,
+                            const QString& detail, const QColor& color, bool on,
+                            const QString& extra = {}) {
+            QTest::newRow(name) << scenario << QString::fromUtf8(title) << detail << color << on
+                                << extra;
+        };
         const QString folderAdvice =
             u"Откройте настройку подключения и добавьте папку Workspace."_s;
-        const auto row = [](const char* name, const State& state, bool token, const char* title,
-                            const QString& detail, const QColor& color, bool on, Extra extra) {
-            QTest::newRow(name) << state << token << QString::fromUtf8(title) << detail << color
-                                << on << extra;
-        };
-        row("no token: asks for one", configuring, false, "Нужна настройка",
+        const QString configure = u"agent.configureConnection"_s;
+        const QColor orange = SystemColors::orange(), red = SystemColors::red();
+        row("no token: asks for one", configuring(u"нет токена"_s, false), "Нужна настройка",
             u"Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane."_s,
-            SystemColors::orange(), true, Extra::ConfigureConnection);
-        row("token: the agent's text", State::needsConfiguration(u"Добавьте папку"_s), true,
-            "Нужна настройка", u"Добавьте папку"_s, SystemColors::orange(), true,
-            Extra::ConfigureConnection);
-        row("token, no text: asks for a folder", State::needsConfiguration(), true,
-            "Нужна настройка", folderAdvice, SystemColors::orange(), true,
-            Extra::ConfigureConnection);
-        row("token, empty text: the same", State::needsConfiguration(QString()), true,
-            "Нужна настройка", folderAdvice, SystemColors::orange(), true,
-            Extra::ConfigureConnection);
-        row("agent's error", State::serviceError(u"x"_s), true, "Ошибка", u"x"_s,
-            SystemColors::red(), true, Extra::NoExtraButton);
-        row("failed", State::failed(u"Нет шины"_s), false, "Ошибка", u"Нет шины"_s,
-            SystemColors::red(), false, Extra::NoExtraButton);
-        row("stopped", State::stopped(), false, "Выключен", u"Агент не запускается в фоне"_s,
-            SystemColors::secondaryLabel(), false, Extra::NoExtraButton);
-        row("starting", State::starting(), false, "Подключается", u"Фоновая служба запускается"_s,
-            SystemColors::orange(), true, Extra::NoExtraButton);
-        row("running", State::running(), true, "Включён",
-            u"Агент работает · состояние соединения — в журнале"_s, SystemColors::green(), true,
-            Extra::NoExtraButton);
-        row("masked", State::requiresApproval(), false, "Требуется разрешение",
-            u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s,
-            SystemColors::orange(), true, Extra::AllowBackgroundStart);
-        row("unavailable", State::unavailable(), false, "Служба недоступна",
-            u"В комплекте приложения не найден фоновый компонент"_s, SystemColors::red(), false,
-            Extra::NoExtraButton);
+            orange, true, configure);
+        row("token: the agent's text", configuring(u"Добавьте папку"_s, true), "Нужна настройка",
+            u"Добавьте папку"_s, orange, true, configure);
+        row("token, no text: asks for a folder", configuring(std::nullopt, true), "Нужна настройка",
+            folderAdvice, orange, true, configure);
+        row("token, empty text: the same", configuring(QString(), true), "Нужна настройка",
+            folderAdvice, orange, true, configure);
+        row("agent's error, verbatim", PanelScenario::reporting(u"error"_s, u"<b>x</b> &amp;"_s),
+            "Ошибка", u"<b>x</b> &amp;"_s, red, true);
+        row("failed", {.registration = State::failed(u"Нет шины"_s)}, "Ошибка", u"Нет шины"_s, red,
+            false);
+        row("stopped", {}, "Выключен", u"Агент не запускается в фоне"_s,
+            SystemColors::secondaryLabel(), false);
+        row("starting", {.registration = State::running()}, "Подключается",
+            u"Фоновая служба запускается"_s, orange, true);
+        row("running", PanelScenario::reporting(u"running"_s), "Включён",
+            u"Агент работает · состояние соединения — в журнале"_s, SystemColors::green(), true);
+        row("masked", {.registration = State::requiresApproval()}, "Требуется разрешение",
+            u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s, orange, true,
+            u"agent.openLoginItemsSettings"_s);
+        row("unavailable", {.registration = State::unavailable()}, "Служба недоступна",
+            u"В комплекте приложения не найден фоновый компонент"_s, red, false);
     }
 
-    void statusPresentation() {
-        QFETCH(State, state);
-        QFETCH(bool, token);
-        AgentStatusPresentation presentation;
-        presentation.setServiceState(state);
-        presentation.setHasSavedToken(token);
-        QTEST(presentation.pillTitle(), "title");
-        QTEST(presentation.detail(), "detail");
-        QTEST(presentation.statusColor(), "color");
-        QTEST(presentation.isOn(), "on");
-        QTEST(presentation.extraButton(), "extra");
-        QCOMPARE(presentation.allowsPowerChange(), state != State::unavailable());
-    }
-
-    // The card shows its presentation: the pill, the agent's text verbatim, the power disc and
-    // the one extra button below the detail.
-    void statusCardShowsThePresentation_data() {
-        QTest::addColumn<PanelScenario>("scenario");
-        QTest::addColumn<QString>("detail");
-        QTest::addColumn<QString>("extraButton");
-        PanelScenario error = PanelScenario::reporting(u"error"_s, u"<b>x</b> &amp;"_s);
-        QTest::newRow("agent's error, verbatim, not markup")
-            << error << u"<b>x</b> &amp;"_s << QString();
-        QTest::newRow("no token: asks for one")
-            << PanelScenario::reporting(u"needs_configuration"_s, u"нет токена"_s)
-            << u"Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane."_s
-            << u"agent.configureConnection"_s;
-        QTest::newRow("masked")
-            << registered(State::requiresApproval())
-            << u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s
-            << u"agent.openLoginItemsSettings"_s;
-        QTest::newRow("unavailable")
-            << registered(State::unavailable())
-            << u"В комплекте приложения не найден фоновый компонент"_s << QString();
-    }
-
-    void statusCardShowsThePresentation() {
+    void statusCard() {
         QFETCH(PanelScenario, scenario);
-        QFETCH(QString, detail);
+        QFETCH(bool, on);
         QFETCH(QString, extraButton);
         PanelFixture panel(scenario);
-        AgentStatusPresentation expected;
-        expected.setServiceState(panel.model().serviceState());
-        expected.setHasSavedToken(panel.model().hasSavedToken());
         QQuickItem* pill = panel.item(u"agent.status.title"_s);
         QQuickItem* detailLine = panel.item(u"agent.status.detail"_s);
-        QCOMPARE(textOf(pill), expected.pillTitle());
-        QCOMPARE(pill->property("color").value<QColor>(), expected.statusColor());
-        QCOMPARE(textOf(detailLine), detail);
+        QTEST(textOf(pill), "title");
+        QTEST(pill->property("color").value<QColor>(), "color");
+        QTEST(textOf(detailLine), "detail");
         QCOMPARE(panel.window().width(), 840);  // a long sentence wraps
-        QCOMPARE(panel.item(u"agent.powerButton"_s)->isEnabled(), expected.allowsPowerChange());
+        QCOMPARE(panel.item(u"agent.powerButton"_s)->isEnabled(),
+                 panel.model().serviceState() != State::unavailable());
         QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
-                 QVariant(expected.isOn() ? SystemColors::green() : SystemColors::gray()));
+                 QVariant(on ? SystemColors::green() : SystemColors::gray()));
         for (const QString& button :
              {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
             QCOMPARE(panel.shows(button), button == extraButton);
@@ -563,10 +492,8 @@ private Q_SLOTS:
             QTRY_VERIFY(panel.item(extraButton)->y() > detailLine->y() + detailLine->height());
         }
         if (extraButton == u"agent.openLoginItemsSettings"_s) {
-            // It lifts the mask and leaves the agent off.
-            panel.click(extraButton);
+            panel.click(extraButton);  // it lifts the mask
             QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
-            QCOMPARE(panel.model().serviceState(), State::stopped());
         }
     }
 
@@ -577,16 +504,13 @@ private Q_SLOTS:
         QCOMPARE(panel.window().title(), u"Quorvane Agent"_s);
         QCOMPARE(textOf(panel.item(u"app.version"_s)), u"Версия 1.2 (45)"_s);
 
-        // Switching on shows the button busy and ignores a second press.
+        // Switching on shows the button busy and disabled.
         panel.controller().startCompletesAtOnce = false;
         panel.click(u"agent.powerButton"_s);
         QVERIFY(panel.shows(u"spinner"_s) && !panel.shows(u"powerSymbol"_s));
         QVERIFY(!panel.item(u"agent.powerButton"_s)->isEnabled());
-        panel.click(u"agent.powerButton"_s);
-        QCOMPARE(panel.controller().changeCount(u"start"_s), 1);
         panel.controller().finishStart();
         QVERIFY(panel.item(u"agent.powerButton"_s)->isEnabled());
-        QCOMPARE(textOf(panel.item(u"agent.status.title"_s)), u"Подключается"_s);
 
         QQuickItem* log = panel.item(u"agent.log"_s);
         panel.click(u"agent.logHeader"_s);
@@ -631,23 +555,14 @@ private Q_SLOTS:
         panel.model().setTokenDraft(u"\ufeff"_s);
         QVERIFY(panel.item(u"configuration.saveToken"_s)->isEnabled());
         panel.model().setTokenDraft({});
-        typeInto(panel, u"configuration.agentToken"_s, u"qv_agent_short"_s);
-        panel.press(Qt::Key_Return);
-        panel.press(Qt::Key_Enter);
-        QVERIFY(panel.sheetIsOpen());
-        panel.click(u"configuration.saveToken"_s);
-        QCOMPARE(textOf(panel.item(u"configuration.message"_s)),
-                 u"Введите корректный токен устройства Quorvane."_s);
-
-        panel.model().setTokenDraft({});
-        typeInto(panel, u"configuration.agentToken"_s, u"  "_s + validToken);
+        panel.click(u"configuration.agentToken"_s);
+        panel.type(u"  "_s + validToken);
         QVERIFY(!panel.item(u"configuration.agentToken"_s)
                      ->property("displayText")
                      .toString()
                      .contains(u"qv_"_s));
         panel.click(u"configuration.saveToken"_s);
         QTRY_COMPARE(tokenSection(panel), u"tokenSaved replaceToken"_s);
-        QVERIFY(panel.model().tokenDraft().isEmpty());
 
         // Replacing starts empty and focused; closing the sheet discards it.
         panel.model().setTokenDraft(u"stale"_s);
@@ -666,11 +581,9 @@ private Q_SLOTS:
         panel.type(otherToken);
         panel.click(u"configuration.saveToken"_s);
         QTRY_COMPARE(tokenSection(panel), u"tokenSaved replaceToken"_s);
-    }
 
-    void refusedReplacementKeepsItsFormUntilCancelled() {
-        PanelFixture panel(withToken(validToken, false, true));
-        openSheet(panel);
+        // A refused replacement keeps its form until cancelled.
+        panel.tokens().refusesSave = true;
         panel.click(u"configuration.replaceToken"_s);
         panel.type(otherToken);
         panel.click(u"configuration.saveToken"_s);
@@ -690,11 +603,11 @@ private Q_SLOTS:
     // A locked keyring: the card says so, and the access request disables the token section.
     void lockedKeyringIsSummarisedAndAccessRequested() {
         auto answer = std::make_shared<QSemaphore>();
-        PanelScenario scenario = withToken(validToken, true);
-        scenario.authorizeToken = [answer] { answer->acquire(); };
-        scenario.workspaceRoots = everythingShown().workspaceRoots;
-        scenario.fullUserName.clear();
-        PanelFixture panel(scenario);
+        PanelFixture panel({.token = validToken,
+                            .keyringLocked = true,
+                            .authorizeToken = [answer] { answer->acquire(); },
+                            .workspaceRoots = everythingShown().workspaceRoots,
+                            .fullUserName = {}});
         QQuickItem* token = panel.item(u"workspace.tokenStatus"_s);
         QCOMPARE(textOf(token), u"Токен: нужен доступ к хранилищу паролей"_s);
         QCOMPARE(token->property("symbol"), QVariant(u"security-low-symbolic"_s));
@@ -731,7 +644,8 @@ private Q_SLOTS:
         PanelFixture panel(scenario);
         shown = &panel;
         openSheet(panel);
-        typeInto(panel, u"workspace.rootID"_s, u"workspace."_s + firstRootID.toUpper());
+        panel.click(u"workspace.rootID"_s);
+        panel.type(u"workspace."_s + firstRootID.toUpper());
         QVERIFY(!panel.item(u"workspace.save"_s)->isEnabled());  // no folder yet
         panel.click(u"workspace.selectFolder"_s);
         QCOMPARE(textOf(panel.item(u"workspace.statusDetail"_s)), folder.path());
@@ -771,7 +685,6 @@ private Q_SLOTS:
             panel.click(savedRoot(panel, rootID, "remove"));
         }
         QVERIFY(!panel.shows(u"workspace.savedRoots"_s));
-        QCOMPARE(textOf(message), u"Workspace удалён из локальной конфигурации."_s);
     }
 };
 
