@@ -116,6 +116,7 @@ private Q_SLOTS:
         parse("invalid token", u"token=qv_agent_x"_s,
               u"! Введите корректный токен устройства Quorvane."_s);
         parse("keys are case-sensitive", u"Token=x"_s, u"! неизвестный параметр Token"_s);
+        parse("= opening the line", u"=x"_s, u"! неизвестный параметр "_s);
         parse("unknown key keeps inner spaces", u" log level = 3"_s,
               u"! неизвестный параметр log level"_s);
         parse("# inside a key", u"\nworkspace.{A}#x=/a"_s, u"! некорректный UUID в строке 2"_s);
