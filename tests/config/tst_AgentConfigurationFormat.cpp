@@ -1,14 +1,15 @@
 // The configuration text and the input rules: parsing, the first fault's report, writing back,
-// the rules for tokens, folder identifiers and folder paths; and the sentences a user reads:
-// none of this build's names macOS, and each failure of the file or the system has its own.
+// the rules for tokens, folder identifiers and folder paths; and the messages that name a
+// failure of the system or the token store.
 #include <QDir>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "config/AgentConfigurationError.h"
 #include "config/AgentConfigurationStore.h"
-#include "config/PlatformWording.h"
+#include "config/AgentTokenStorageError.h"
 #include "system/PosixError.h"
 
 using namespace quorvane;
@@ -115,6 +116,7 @@ private Q_SLOTS:
         parse("invalid token", u"token=qv_agent_x"_s,
               u"! Введите корректный токен устройства Quorvane."_s);
         parse("keys are case-sensitive", u"Token=x"_s, u"! неизвестный параметр Token"_s);
+        parse("= opening the line", u"=x"_s, u"! неизвестный параметр "_s);
         parse("unknown key keeps inner spaces", u" log level = 3"_s,
               u"! неизвестный параметр log level"_s);
         parse("# inside a key", u"\nworkspace.{A}#x=/a"_s, u"! некорректный UUID в строке 2"_s);
@@ -215,61 +217,12 @@ private Q_SLOTS:
         QVERIFY(parsed > 1000);
     }
 
-    // The sentences that name the system: this build's name nothing of macOS.
-    void noMacWording() {
-        const PlatformWording w = PlatformWording::current();
-        const QString sentences[] = {w.headerSubtitle(),
-                                     w.headerBadge(),
-                                     w.workspaceUserPrefix(),
-                                     w.tokenAccessNeededLine(),
-                                     w.updateNote(),
-                                     w.tokenStored(),
-                                     w.savedTokenProtection(),
-                                     w.tokenAccessHint(),
-                                     w.authorizingToken(),
-                                     w.tokenStorageError(5),
-                                     w.workspaceIntroduction(),
-                                     w.workspaceSaveAdvice(),
-                                     w.savedFoldersTitle(),
-                                     w.saveRefusedWhileOff(),
-                                     w.folderSaved(),
-                                     w.workspaceAccessDenied(),
-                                     w.unknownUnitState(),
-                                     w.noServiceManager(u"x"_s),
-                                     w.unitFileNotWritten(u"/u"_s, u"x"_s),
-                                     w.changeRefused(u"x"_s),
-                                     w.startTimedOut(),
-                                     w.blockedServiceDetail(),
-                                     w.blockedServiceButton()};
-        for (const QString& sentence : sentences) {
-            QVERIFY(!sentence.isEmpty());
-            for (const QString& macOnly :
-                 {u"macOS"_s, u"Mac "_s, u"Связк"_s, u"«Программы»"_s, u"«Объекты входа»"_s}) {
-                QVERIFY2(!sentence.contains(macOnly), qPrintable(sentence));
-            }
-        }
-    }
-
-    // Each thing found instead of the configuration file, and each errno value a user can act
-    // on, has a message of its own that names it; other codes keep the platform's text.
+    // Each errno value a user can act on, a malformed file's detail and each refusal of the token
+    // store have messages that name them; other codes keep the platform's text. Only a locked
+    // store's message advises unlocking it.
     void messages_data() {
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("names");
-        using UnsafeFile = AgentConfigurationError::UnsafeFile;
-        const auto unsafe = [](UnsafeFile found, const QString& names) {
-            QTest::addRow("unsafe file %d", int(found))
-                << AgentConfigurationError::unsafeConfigurationFile(found).message() << names;
-        };
-        unsafe(UnsafeFile::symbolicLink, u"символической ссылкой"_s);
-        unsafe(UnsafeFile::danglingLink, u"несуществующий файл"_s);
-        unsafe(UnsafeFile::folder, u"папка"_s);
-        unsafe(UnsafeFile::fifo, u"FIFO"_s);
-        unsafe(UnsafeFile::socket, u"сокет"_s);
-        unsafe(UnsafeFile::device, u"устройства"_s);
-        unsafe(UnsafeFile::otherFile, u"обычным файлом"_s);
-        QTest::newRow("malformed")
-            << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
-            << u": деталь"_s;
+        QTest::addColumn<QString>("names");  // a pattern
         const auto posix = [](int code, const QString& names) {
             QTest::addRow("errno %d", code)
                 << QString::fromUtf8(PosixError::fromCode(code).what()) << names;
@@ -282,13 +235,27 @@ private Q_SLOTS:
         posix(ENOTDIR, u"не является папкой"_s);
         posix(EIO, u"ввода-вывода"_s);
         posix(0, u"ввода-вывода"_s);
-        posix(EXDEV, QString::fromStdString(std::generic_category().message(EXDEV)));
+        posix(EXDEV, QRegularExpression::escape(
+                         QString::fromStdString(std::generic_category().message(EXDEV))));
+        QTest::newRow("malformed")
+            << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
+            << u": деталь$"_s;
+        using Cause = AgentTokenStorageError::Cause;
+        const auto storage = [](const char* name, int status, Cause cause, const QString& advice) {
+            QTest::newRow(name) << QString::fromUtf8(AgentTokenStorageError(status, cause).what())
+                                << u"\\(код %1\\)\\..*"_s.arg(status) + advice;
+        };
+        storage("store locked", -25308, Cause::statusOnly, u"Разблокируйте"_s);
+        storage("per-client confirmation", -25308, Cause::clientConfirmationRequired,
+                u"Confirm when passwords"_s);
+        storage("no collection", -25294, Cause::statusOnly, u"Создайте связку"_s);
     }
 
     void messages() {
         QFETCH(QString, message);
         QFETCH(QString, names);
-        QVERIFY2(message.contains(names), qPrintable(message));
+        QVERIFY2(message.contains(QRegularExpression(names)), qPrintable(message));
+        QCOMPARE(message.count(u"Разблокируйте"_s), int(names.endsWith(u"Разблокируйте"_s)));
         QVERIFY(PosixError::fromCode(ENOSPC).code() == std::errc::no_space_on_device);
     }
 };

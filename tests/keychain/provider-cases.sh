@@ -77,6 +77,7 @@ watched() {
   [[ -n $(new_windows "$before") ]] && caused+=", window" || caused+=", no window"
   echo "$output | $caused"
 }
+quiet() { check "$1" "$2 | no prompt, no window" "$(watched "$probe" "${@:3}")"; } # case, output, probe arguments
 
 # The token-output mode as the agent runs it: the exact bytes, without a display, not a word on
 # standard error (it would reach the journal).
@@ -118,7 +119,7 @@ within() { # seconds, bus address, command...
 }
 
 if [[ ${QUORVANE_KWALLET_WALLET:-} == none ]]; then
-  check "save with no wallet" "status -25294 - | no prompt, no window" "$(watched "$probe" save tok)"
+  quiet "save with no wallet" "status -25294 -" save tok
   exit $((failures > 0))
 fi
 
@@ -127,12 +128,12 @@ if [[ $provider == kwallet ]]; then
   check "wallet open, reported locked (login)" "locked" "$(is_open && echo open || echo locked)"
   check "no item, read" "none | prompt, no window" "$(watched "$probe" read)"
 else
-  check "no item, read" "none | no prompt, no window" "$(watched "$probe" read)"
+  quiet "no item, read" "none" read
 fi
 check "no item, token mode" "| exit 0" "$(token_mode)"
 
 printf %s tok-secret-tool | secret-tool store --label=test "${attributes[@]}"
-check "stored by secret-tool, read" "token tok-secret-tool | no prompt, no window" "$(watched "$probe" read)"
+quiet "stored by secret-tool, read" "token tok-secret-tool" read
 check "stored by secret-tool, token mode" "tok-secret-tool| exit 0" "$(token_mode)"
 
 # Added by the panel, then replaced; the bytes stay exactly as given.
@@ -164,8 +165,8 @@ fi
 # Some providers hide the items of a locked collection, so "nothing found" proves nothing.
 secret-tool clear "${attributes[@]}"
 lock
-check "locked, no item, read" "status -25308 - | no prompt, no window" "$(watched "$probe" read)"
-check "locked, no item, save" "status -25308 - | no prompt, no window" "$(watched "$probe" save tok)"
+quiet "locked, no item, read" "status -25308 -" read
+quiet "locked, no item, save" "status -25308 -" save tok
 check "locked, no item, UI allowed and answered" "none" "$(authorize_answering "$QUORVANE_SESSION_PASSWORD" Return)"
 "$probe" save tok-replaced >/dev/null
 
@@ -182,11 +183,10 @@ if [[ $provider == gnome-keyring ]]; then
   wait_for 60 grep -q '"status":"error"' "$health"
   check "locked, agent" "error" "$(agent_status)"
 fi
-check "locked, read" "status -25308 - | no prompt, no window" "$(watched "$probe" read)"
-check "locked, read, only the store allows UI" "status -25308 - | no prompt, no window" \
-  "$(watched "$probe" store-allows-ui)"
+quiet "locked, read" "status -25308 -" read
+quiet "locked, read, only the store allows UI" "status -25308 -" store-allows-ui
 check "locked, token mode" "| exit 1" "$(token_mode)"
-check "locked, save" "status -25308 - | no prompt, no window" "$(watched "$probe" save tok-other)"
+quiet "locked, save" "status -25308 -" save tok-other
 check "locked, UI allowed and answered" "token tok-replaced" "$(authorize_answering "$QUORVANE_SESSION_PASSWORD" Return)"
 if [[ -n ${agent:-} ]]; then # the same agent process carries on; its retries are never far apart
   wait_for 10 grep -q '"status":"running"' "$health"
@@ -213,14 +213,11 @@ fi
 if [[ $provider == keepassxc ]]; then
   restart_keepassxc false true
   lock
-  check "unlock before search on, locked, read" "status -25308 - | no prompt, no window" \
-    "$(watched "$probe" read)"
+  quiet "unlock before search on, locked, read" "status -25308 -" read
   restart_keepassxc true false
-  check "per-client confirmation, read" "status -25308 confirm | no prompt, no window" \
-    "$(watched "$probe" read)"
+  quiet "per-client confirmation, read" "status -25308 confirm" read
   check "per-client confirmation, token mode" "| exit 1" "$(token_mode)"
-  check "per-client confirmation, save" "status -25308 confirm | no prompt, no window" \
-    "$(watched "$probe" save tok-other)"
+  quiet "per-client confirmation, save" "status -25308 confirm" save tok-other
 fi
 
 ((failures == 0)) && echo "all cases passed ($provider)" || echo "$failures case(s) failed ($provider)"

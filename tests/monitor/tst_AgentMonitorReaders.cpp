@@ -67,13 +67,9 @@ private Q_SLOTS:
         QFETCH(QString, entry);
         QTemporaryDir folder;
         const QString path = folder.filePath(u"agent-file"_s);
-        if (entry == u"directory") {
-            QVERIFY(QDir().mkdir(path));
-        } else if (entry == u"fifo") {
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else if (entry == u"link") {
-            QVERIFY(QFile::link(write(health("'status':'running'")), path));
-        }
+        QVERIFY(entry != u"directory" || QDir().mkdir(path));
+        QVERIFY(entry != u"fifo" || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        QVERIFY(entry != u"link" || QFile::link(write(health("'status':'running'")), path));
         QCOMPARE(AgentHealthReader(path).readSnapshot(), std::nullopt);
         QCOMPARE(AgentLogReader(path).readRecentLines(300), QStringList());
     }

@@ -20,10 +20,8 @@ lintian_package() {
 # protection, whatever it was compiled with; that check waits for a CET-built C library.
 hardening() {
   hardening-check --nocfprotection "$build/bin/quorvane" "$build/libexec/quorvane/quorvane-agent"
-  # The module is built fortified like the rest, but each of its fortifiable calls either has a
-  # buffer whose size the compiler proves safe (so glibc calls the plain function) or one whose
-  # size it cannot know (a QByteArray's data): hardening-check then finds only unprotected calls
-  # and reads that as no fortification. Every other property is checked.
+  # Fortified too, but every buffer of the module's fortifiable calls is proven safe or of unknown
+  # size (a QByteArray's), which hardening-check reads as no fortification.
   hardening-check --nocfprotection --nofortify "$build/lib/quorvane/quorvane-panel.so"
 }
 

@@ -9,12 +9,7 @@ socket=quorvane-test-$$
 drawn_pixels=300000
 
 scratch=$(mktemp -d)
-clean_up() {
-  kill "${panel_pid:-}" "${weston_pid:-}" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap clean_up EXIT
+trap 'kill "${panel_pid:-}" "${weston_pid:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$scratch"' EXIT
 export XDG_RUNTIME_DIR=$scratch/run HOME=$scratch/home
 export XDG_CONFIG_HOME=$HOME/.config XDG_STATE_HOME=$HOME/.local/state XDG_DATA_HOME=$HOME/.local/share
 mkdir -p -m 700 "$XDG_RUNTIME_DIR" "$HOME"
