@@ -72,10 +72,14 @@ private Q_SLOTS:
             "#!/bin/sh\n{\necho \"writable=$(touch " + quoted(writable + u"/w"_s) +
                 " 2>&1 && echo written)\"\necho \"read-only=$(touch " + quoted(readOnly + u"/w"_s) +
                 " 2>&1 && echo written)\"\n" + "echo \"other=$(ls " + quoted(other) +
-                " 2>&1)\"\necho \"token=$(" +
-                quoted(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s) +
+                " 2>&1)\"\necho \"token=$(" + quoted(prefix.path() + u"/bin/quorvane"_s) +
                 " --read-agent-token)\"\n} > " + quoted(probe + u".part"_s) + " && mv " +
                 quoted(probe + u".part"_s) + ' ' + quoted(probe) + "\nexec sleep 600\n"));
+        // The token mode from the stand-in's own prefix, as the agent runs it: the sandbox shows
+        // the prefix and hides a build tree under /tmp.
+        QVERIFY(QDir().mkpath(prefix.path() + u"/bin"_s) &&
+                QFile::copy(qEnvironmentVariable("QUORVANE_PREFIX") + u"/bin/quorvane"_s,
+                            prefix.path() + u"/bin/quorvane"_s));
         AgentServiceController controller(
             prefix.path(), QDBusConnection::sessionBus(),
             AgentServiceController::defaultUserUnitDirectory(), 10000, [&] {
