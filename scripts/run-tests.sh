@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
+# Paths relative to the checkout, so a fresh clone elsewhere reuses what an earlier one compiled.
+export CCACHE_BASEDIR="$PWD"
 for preset in ci asan; do
   cmake --preset "$preset" -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
   cmake --build --preset "$preset"

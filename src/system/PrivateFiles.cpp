@@ -165,11 +165,15 @@ bool isUnsupportedRename(int error) {
 }
 
 // The temporary file takes the target's place only while the target is still the version
-// `expected` (nothing: no file). The exchange swaps both names in one step, so a version that
-// another program renamed into place just before is caught under the temporary name, found
-// to differ, and put back.
+// `expected` (nothing: no file). Looking just before the exchange catches nearly every change
+// without ever showing our version: once it is in place, an editor may read it and base its
+// own save on it. The exchange swaps both names in one step, so a version that another program
+// renamed into place in that last moment is caught under the temporary name and put back.
 bool moveIntoPlaceIfUnchanged(const QByteArray& temporary, const QByteArray& target,
                               const std::optional<FileIdentity>& expected) {
+    if (expected && identityAt(target) != expected) {
+        return false;
+    }
     const unsigned flags = expected ? RENAME_EXCHANGE : RENAME_NOREPLACE;
     if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), flags) != 0) {
         const int error = errno;

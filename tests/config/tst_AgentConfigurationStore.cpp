@@ -355,11 +355,6 @@ private Q_SLOTS:
     // An editor replacing the file by rename, as "sed -i" does, while the store keeps saving:
     // every edit stays.
     void handEditsDuringSavesStay() {
-#ifdef __SANITIZE_ADDRESS__
-        // The save's swap back of a file changed meanwhile leaves the editor a moment to read
-        // the panel's version; a sanitizer build widens it until sed reads it and an edit is lost.
-        QSKIP("the save's swap-back window is too wide in a sanitizer build");
-#endif
         const QString a = home_ + u"/work/a"_s;
         store().upsertWorkspace(idA, a, false);
         QProcess editor;
@@ -369,18 +364,20 @@ private Q_SLOTS:
                       u"8000-000000000000=/srv/$i\" \"$0\" || exit 1; done"_s,
                       fileURL_});
         QVERIFY(editor.waitForStarted());
+        int attempts = 0;
         int saves = 0;
         while (!editor.waitForFinished(0)) {
             const QString failure =
-                failureOf([&] { store().upsertWorkspace(idA, a, ++saves % 2 == 0); });
+                failureOf([&] { store().upsertWorkspace(idA, a, ++attempts % 2 == 0); });
             QVERIFY2(
                 failure.isEmpty() ||
                     failure == AgentConfigurationError::configurationChangedDuringSave().message(),
                 qPrintable(failure));
+            saves += failure.isEmpty() ? 1 : 0;
         }
         QCOMPARE(editor.exitCode(), 0);
         QCOMPARE(store().loadFile().workspaceRoots.size(), 201);
-        QVERIFY(saves > 20);
+        QVERIFY(saves >= 5);
     }
 
     // Leftovers of a killed save go: regular files, ours, unlocked and a minute old. Anything
