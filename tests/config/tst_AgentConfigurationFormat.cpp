@@ -227,13 +227,7 @@ private Q_SLOTS:
             QTest::addRow("errno %d", code)
                 << QString::fromUtf8(PosixError::fromCode(code).what()) << names;
         };
-        posix(ENOSPC, u"места"_s);
-        posix(EDQUOT, u"квота"_s);
-        posix(EACCES, u"прав доступа"_s);
-        posix(EPERM, u"не разрешила"_s);
-        posix(EROFS, u"только для чтения"_s);
-        posix(ENOTDIR, u"не является папкой"_s);
-        posix(EIO, u"ввода-вывода"_s);
+        // No code is an input-output failure; a code without a sentence of ours, the system's.
         posix(0, u"ввода-вывода"_s);
         posix(EXDEV, QRegularExpression::escape(
                          QString::fromStdString(std::generic_category().message(EXDEV))));
