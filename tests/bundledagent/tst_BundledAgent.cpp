@@ -245,6 +245,7 @@ private Q_SLOTS:
         }
         QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
         QCOMPARE(health()->message.has_value(), !message.isEmpty());
+        QCOMPARE(health()->version, QStringLiteral(QUORVANE_VERSION));
         QVERIFY(planted < 4 || QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
                                                     QDir::NoDotAndDotDot));
         stopAgent(SIGTERM, 1500);

@@ -27,6 +27,18 @@ int renderFailure(const QByteArray& text, const QString& agentPath) {
     return 0;
 }
 
+// The template a row writes; a comment pads it to 64 KiB ("+1": a byte more).
+QByteArray templateFor(const QString& change) {
+    if (change == u"no ExecStart") {
+        return "[Service]\n";
+    }
+    if (!change.startsWith(u"64 KiB")) {
+        return unitTemplate;
+    }
+    const qsizetype size = 64 * 1024 + (change.endsWith(u"+1") ? 1 : 0);
+    return unitTemplate + "#" + QByteArray(size - unitTemplate.size() - 2, 'x') + "\n";
+}
+
 }  // namespace
 
 class TestAgentUnitFile : public QObject {
@@ -103,6 +115,8 @@ private Q_SLOTS:
         QTest::newRow("masked by empty file") << u"mask by empty file"_s << 0;
         QTest::newRow("template missing") << u"remove template"_s << ENOENT;
         QTest::newRow("template without ExecStart") << u"no ExecStart"_s << EINVAL;
+        QTest::newRow("template of 64 KiB") << u"64 KiB"_s << 0;
+        QTest::newRow("template a byte larger") << u"64 KiB+1"_s << EINVAL;
         QTest::newRow("unit folder blocked by a file") << u"block folder"_s << ENOTDIR;
     }
     void writesTheUnitFile() {
@@ -114,7 +128,7 @@ private Q_SLOTS:
         const QString unitDirectory = home.filePath(u".local/share/systemd/user"_s);
         const AgentUnitFile unitFile(prefix.path(), unitDirectory);
         QCOMPARE(unitFile.path(), unitDirectory + u"/ru.quorvane.agent.service"_s);
-        QVERIFY(writeFile(templatePath, change == u"no ExecStart" ? "[Service]\n" : unitTemplate));
+        QVERIFY(writeFile(templatePath, templateFor(change)));
         if (change == u"remove template") {
             QVERIFY(QFile::remove(templatePath));
         } else if (change == u"block folder") {
@@ -145,7 +159,7 @@ private Q_SLOTS:
         const QByteArray agent =
             QFile::encodeName(prefix.filePath(QString(AgentContract::bundledAgentPath)));
         QCOMPARE(written.readAll(),
-                 mask ? QByteArray() : QByteArray(unitTemplate).replace("/old", agent));
+                 mask ? QByteArray() : templateFor(change).replace("/old", agent));
         QCOMPARE(
             QDir(unitDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList{AgentContract::unitName});
