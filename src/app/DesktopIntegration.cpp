@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "keychain/SessionBus.h"
+
 namespace quorvane {
 
 namespace {
@@ -24,7 +26,7 @@ GVariant* callPortal(GDBusConnection* bus, const char* interface, const char* me
 }  // namespace
 
 bool fileChooserPortalIsRunning() {
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    GDBusConnection* bus = quorvane_session_bus(nullptr, nullptr);
     if (bus == nullptr) {
         return false;
     }

@@ -10,7 +10,6 @@
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "app/SeatlessWayland.h"
-#include "app/SessionBusLoss.h"
 #include "ui/MainWindow.h"
 
 Q_LOGGING_CATEGORY(lcPanel, "quorvane.app")
@@ -41,7 +40,6 @@ int runPanel(int& argc, char** argv) {
         return 0;
     }
     MainWindow::configureApplication();
-    surviveSessionBusLoss();
     try {
         AgentViewModelEnvironment environment = AgentViewModelFactory::environment();
         // Only the panel that owns the session's name may take a registration for a leftover.

@@ -7,6 +7,7 @@
 #include "config/AgentTokenStorageError.h"
 #include "keychain/KeychainLogging.h"
 #include "keychain/SecretServiceReachability.h"
+#include "keychain/SessionBus.h"
 
 namespace quorvane {
 
@@ -45,8 +46,11 @@ SecretServiceOperation::SecretServiceOperation(std::chrono::milliseconds limit)
 SecretService* SecretServiceOperation::service() {
     if (!service_) {
         GError* error = nullptr;
-        service_.reset(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE,
-                                                cancellable_.get(), &error));
+        bus_.reset(quorvane_session_bus(cancellable_.get(), &error));
+        if (bus_) {
+            service_.reset(secret_service_open_sync(
+                SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, cancellable_.get(), &error));
+        }
         if (!service_) {
             // Whatever stops the connection (no session bus, no address, refused) means the
             // service cannot be reached.

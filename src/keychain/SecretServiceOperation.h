@@ -68,6 +68,7 @@ private:
     std::int32_t statusFor(const GError& error) const;
 
     GObjectPointer<GCancellable> cancellable_;
+    GObjectPointer<GDBusConnection> bus_;  // held, so that libsecret's calls share it
     GObjectPointer<SecretService> service_;
     std::jthread watchdog_;  // last: stops before the cancellable goes away
 };

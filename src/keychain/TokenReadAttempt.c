@@ -1,6 +1,7 @@
 #include "keychain/TokenReadAttempt.h"
 
 #include "keychain/SecretServiceReachability.h"
+#include "keychain/SessionBus.h"
 
 #define SECRETS_NAME "org.freedesktop.secrets"
 
@@ -108,7 +109,7 @@ gboolean token_read_attempt_is_locked(TokenReadAttempt* attempt, const char* pat
 // without this attempt's session.
 gboolean token_read_attempt_open(TokenReadAttempt* attempt) {
     GError* error = NULL;
-    attempt->bus = g_bus_get_sync(G_BUS_TYPE_SESSION, attempt->cancellable, &error);
+    attempt->bus = quorvane_session_bus(attempt->cancellable, &error);
     if (!attempt->bus) {
         return token_read_attempt_fail(attempt, QUORVANE_TOKEN_SERVICE_UNAVAILABLE, error);
     }

@@ -18,7 +18,6 @@
 #include "app/AgentViewModelFactory.h"
 #include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
-#include "app/SessionBusLoss.h"
 #include "config/AgentContract.h"
 #include "config/AgentTokenStorageError.h"
 #include "config/PlatformWording.h"
@@ -85,8 +84,6 @@ class TestPanelSession : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        // Before anything takes GLib's session connection, as the panel's main does.
-        surviveSessionBusLoss();
         // The factory finds the bundled agent beside this test, in the build tree's prefix.
         QCOMPARE(AgentViewModelFactory::installPrefix(), qEnvironmentVariable("QUORVANE_PREFIX"));
         MainWindow::configureApplication();
