@@ -2,7 +2,6 @@
 // the rules for tokens, folder identifiers and folder paths; and the messages that name a
 // failure of the system or the token store.
 #include <QDir>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +13,7 @@
 
 using namespace quorvane;
 using namespace Qt::StringLiterals;
+using Error = AgentConfigurationError;
 using Store = AgentConfigurationStore;
 
 namespace {
@@ -41,9 +41,8 @@ QString outcome(Rule rule, const QString& input) {
             case Rule::parse:
                 read = Store::parse(input);
         }
-    } catch (const AgentConfigurationError& error) {
-        const bool malformed =
-            error.kind() == AgentConfigurationError::Kind::malformedConfiguration;
+    } catch (const Error& error) {
+        const bool malformed = error.kind() == Error::Kind::malformedConfiguration;
         return u"! "_s + (malformed ? error.detail() : error.message());
     }
     QString result = read.token ? u"token="_s + *read.token + u"; "_s : QString();
@@ -74,8 +73,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(home_, scratch_.filePath(u"link-to-home"_s)));
         QVERIFY(QFile::link(home_ + u"/inside"_s, scratch_.filePath(u"link-to-inside"_s)));
         QVERIFY(QFile::link(u"/"_s, scratch_.filePath(u"link-to-root"_s)));
-        QFile file(home_ + u"/file"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(QFile(home_ + u"/file"_s).open(QIODevice::WriteOnly));
         qputenv("HOME", QFile::encodeName(scratch_.filePath(u"link-to-home"_s)));
         QVERIFY(QDir::setCurrent(home_));
     }
@@ -93,7 +91,7 @@ private Q_SLOTS:
         };
         const auto parse = rows(Rule::parse), token = rows(Rule::token), id = rows(Rule::id),
                    path = rows(Rule::path);
-        parse("comments and blank lines", u"# one\n\n   # indented\n\t\n#x\n"_s, {});
+        const QString badToken = u"! "_s + Error::invalidToken().message();
         parse("sorted by id, flag before its path, doubled prefix, upper case",
               u"workspace.{B}=/b\nworkspace.{A}.write=true\nworkspace.workspace.{UA}=/a"_s,
               u"{A}=/a w; {B}=/b r; "_s);
@@ -102,61 +100,47 @@ private Q_SLOTS:
               u"{A}=/a=b#c d w; "_s);
         parse("path standardised", u"workspace.{A}=/srv/./x/../a//b/\nworkspace.{B}=/.."_s,
               u"{A}=/srv/a/b r; {B}=/ r; "_s);
-        parse(
-            "token line, every line break",
-            u"token =  {T} \r\nworkspace.{A}=/a\rworkspace.{A}.write=true\u0085#\u2028#\u2029#\v#\f"_s,
-            u"token={T}; {A}=/a w; "_s);
-        parse("comments and blanks count", u"# a\n\n  # b\n\t\nx"_s,
-              u"! строка 5 не содержит знак ="_s);
-        parse("CR LF counts once, LF CR twice", u"#\r\n#\n\rx"_s,
-              u"! строка 4 не содержит знак ="_s);
-        parse("every break counts", u"#\v#\f#\u0085#\u2028#\u2029#\rx"_s,
-              u"! строка 7 не содержит знак ="_s);
+        parse("token line", u"token =  {T} \nworkspace.{A}=/a"_s, u"token={T}; {A}=/a r; "_s);
+        // Comments, blank lines and each line break count; CR LF once, LF CR twice.
+        const QString noSign = u"! строка %1 не содержит знак ="_s;
+        parse("comments and blanks count", u"# a\n\n  # b\n\t\nx"_s, noSign.arg(5));
+        parse("CR LF counts once, LF CR twice", u"#\r\n#\n\rx"_s, noSign.arg(4));
+        parse("every break counts", u"#\v#\f#\u0085#\u2028#\u2029#\rx"_s, noSign.arg(7));
         parse("second token line", u"token={T}\ntoken=x"_s, u"! параметр token повторяется"_s);
-        parse("invalid token", u"token=qv_agent_x"_s,
-              u"! Введите корректный токен устройства Quorvane."_s);
-        parse("keys are case-sensitive", u"Token=x"_s, u"! неизвестный параметр Token"_s);
+        parse("invalid token", u"token=qv_agent_x"_s, badToken);
+        parse("keys: case-sensitive, trimmed", u" Token = x"_s, u"! неизвестный параметр Token"_s);
         parse("= opening the line", u"=x"_s, u"! неизвестный параметр "_s);
-        parse("unknown key keeps inner spaces", u" log level = 3"_s,
-              u"! неизвестный параметр log level"_s);
         parse("# inside a key", u"\nworkspace.{A}#x=/a"_s, u"! некорректный UUID в строке 2"_s);
-        parse(".WRITE, before the value", u"workspace.{A}.WRITE=x"_s,
-              u"! некорректный UUID в строке 1"_s);
+        parse(".WRITE: no flag", u"workspace.{A}.WRITE=x"_s, u"! некорректный UUID в строке 1"_s);
         parse("same folder in two cases", u"workspace.{UA}=/a\nworkspace.workspace.{A}=x"_s,
               u"! workspace.{A} повторяется"_s);
         const QString badLine = u"! путь workspace.{A} некорректен"_s;
         parse("relative path", u"workspace.{A}=~/a"_s, badLine);
-        parse("NUL in path", u"workspace.{A}=/a"_s + QChar(u'\0'), badLine);
-        // Written back as "/a/ ", this would read as "/a": another folder.
-        parse("ends in a space once standardised", u"workspace.{A}=/a/ /"_s, badLine);
-        parse("ends in a Unicode space", u"workspace.{A}=/a/\u3000/b/.."_s, badLine);
+        // Written back ending in a space, this would read as "/a": another folder.
+        parse("ends in a space once standardised", u"workspace.{A}=/a/\u3000/b/.."_s, badLine);
         parse("second write flag", u"workspace.{A}.write=true\nworkspace.{UA}.write=true"_s,
               u"! workspace.{A}.write повторяется"_s);
         parse("write flag in upper case", u"workspace.{A}.write=TRUE"_s,
               u"! workspace.{A}.write должен быть true или false"_s);
-        parse("write flags without a path",
-              u"workspace.{B}.write=true\nworkspace.{A}.write=false"_s,
+        parse("flags without a path", u"workspace.{B}.write=true\nworkspace.{A}.write=false"_s,
               u"! для workspace.{A}.write не задан путь"_s);
 
-        const QString badToken = u"! "_s + AgentConfigurationError::invalidToken().message();
         token("trimmed", u"\u00a0\u2028 {T}\t\r\n\u3000\u0085"_s, u"{T}"_s);
         token("of 51", t.chopped(1), badToken);
         token("of 53", t + u"A"_s, badToken);
         token("prefix", u"qv_agenT_"_s + t.sliced(9), badToken);
         token("alphabet", t.chopped(1) + u"+"_s, badToken);
-        token("inner space", t.first(20) + u" "_s + t.sliced(21), badToken);
-        const QString badId = u"! "_s + AgentConfigurationError::invalidWorkspaceID().message();
+        const QString badId = u"! "_s + Error::invalidWorkspaceID().message();
         id("in upper case, trimmed, prefixed", u" \tworkspace.{UA}\n"_s, u"{A}"_s);
         id("prefix removed once", u"workspace.workspace.{A}"_s, badId);
         id("prefix is case-sensitive", u"Workspace.{A}"_s, badId);
         id("in braces", u"{{A}}"_s, badId);
         id("misplaced hyphen", idA.first(7) + u"-"_s + idA.sliced(7).remove(1, 1), badId);
         id("not hexadecimal", u"g"_s + idA.sliced(1), badId);
-        const QString tooBroad = u"! "_s + AgentConfigurationError::rootTooBroad().message();
-        const QString badPath = u"! "_s + AgentConfigurationError::invalidWorkspacePath().message();
+        const QString tooBroad = u"! "_s + Error::rootTooBroad().message();
+        const QString badPath = u"! "_s + Error::invalidWorkspacePath().message();
         path("home through ..", u"HOME/inside/.."_s, tooBroad);
         path("link to home", u"SCRATCH/link-to-home"_s, tooBroad);
-        path("disk root through ..", u"/.."_s, tooBroad);
         path("link to the disk root", u"SCRATCH/link-to-root/"_s, tooBroad);
         path("standardised", u"HOME/./inside/../inside//deeper/"_s, u"HOME/inside/deeper"_s);
         path("link kept as chosen", u"SCRATCH/link-to-inside"_s, u"SCRATCH/link-to-inside"_s);
@@ -188,35 +172,6 @@ private Q_SLOTS:
         QCOMPARE(outcome(rule, expand(input)), expand(expected));
     }
 
-    void writesRootsInIdOrder() {
-        QCOMPARE(Store::serialize({t, {{idB, u"/b c"_s, true}, {idA, u"/a=1"_s, false}}}),
-                 u"# Quorvane Agent — управляется приложением Quorvane\n"_s + u"workspace."_s +
-                     idA + u"=/a=1\nworkspace."_s + idA + u".write=false\nworkspace."_s + idB +
-                     u"=/b c\nworkspace."_s + idB + u".write=true\n"_s);
-    }
-
-    // Random text parses or fails with the configuration error, and is then written back to
-    // the same roots; every other sample is one path line of random pieces, so that many parse.
-    void randomTextRoundTrips() {
-        static const QString pieces[] = {u"workspace."_s, idA,       u".write"_s, u"="_s,
-                                         u"token"_s,      u"true"_s, u"/a"_s,     u"/п é"_s,
-                                         u"/😀#="_s,       u"/.."_s,  u"/."_s,     u" "_s,
-                                         u"#"_s,          u"\n"_s,   u"\r"_s,     u"\u2028"_s};
-        QRandomGenerator random(7);
-        int parsed = 0;
-        for (int sample = 0; sample < 3000; ++sample) {
-            const bool pathLine = sample % 2 == 0;
-            QString text = pathLine ? u"workspace.%1=/"_s.arg(sample % 4 ? idA : idB) : QString();
-            for (int i = random.bounded(0, 30); i > 0; --i) {
-                text += pieces[random.bounded(int(std::size(pieces)) - (pathLine ? 3 : 0))];
-            }
-            const QString result = outcome(Rule::parse, text);
-            QVERIFY2(!result.startsWith(u"written back otherwise"), qPrintable(text));
-            parsed += !result.startsWith(u"! ");
-        }
-        QVERIFY(parsed > 1000);
-    }
-
     // Each errno value a user can act on, a malformed file's detail and each refusal of the token
     // store have messages that name them; other codes keep the platform's text. Only a locked
     // store's message advises unlocking it.
@@ -232,8 +187,7 @@ private Q_SLOTS:
         posix(EXDEV, QRegularExpression::escape(
                          QString::fromStdString(std::generic_category().message(EXDEV))));
         QTest::newRow("malformed")
-            << AgentConfigurationError::malformedConfiguration(u"деталь"_s).message()
-            << u": деталь$"_s;
+            << Error::malformedConfiguration(u"деталь"_s).message() << u": деталь$"_s;
         using Cause = AgentTokenStorageError::Cause;
         const auto storage = [](const char* name, int status, Cause cause, const QString& advice) {
             QTest::newRow(name) << QString::fromUtf8(AgentTokenStorageError(status, cause).what())
