@@ -19,7 +19,6 @@ public:
 
     AgentServiceState state() const override { return state_; }
     bool hasLeftoverRegistration() const override { return leftover; }
-    bool isStartPending() const { return static_cast<bool>(pending_); }
     int changeCount(const QString& change) const { return int(changes.count(change)); }
 
     void refresh(std::function<void()> done) override {
@@ -56,7 +55,7 @@ public:
 
     void stop(Completion completion) override {
         leftover = leftover && stopFailure;
-        change(QStringLiteral("disable"), stopFailure, AgentServiceState::stopped(), completion);
+        change(QStringLiteral("disable"), stopFailure, completion);
     }
     void stopBeforeExit() override {
         if (registration.isSwitchedOn()) {
@@ -64,7 +63,7 @@ public:
         }
     }
     void allowBackgroundStart(Completion completion) override {
-        change(QStringLiteral("unmask"), unmaskFailure, AgentServiceState::stopped(), completion);
+        change(QStringLiteral("unmask"), unmaskFailure, completion);
     }
 
     AgentServiceState registration;
@@ -75,11 +74,10 @@ public:
     int refreshCount = 0;
 
 private:
-    void change(const QString& name, std::exception_ptr failure, const AgentServiceState& after,
-                const Completion& completion) {
+    void change(const QString& name, std::exception_ptr failure, const Completion& completion) {
         changes << name;
         if (!failure) {
-            registration = after;
+            registration = AgentServiceState::stopped();
         }
         state_ = registration;
         completion(failure);

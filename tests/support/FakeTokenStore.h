@@ -12,9 +12,6 @@ namespace quorvane::testing {
 // are atomic because the panel reads the store on a worker thread while the test flips them.
 class FakeTokenStore final : public AgentTokenStoring {
 public:
-    explicit FakeTokenStore(std::optional<QString> stored = std::nullopt)
-        : token(std::move(stored)) {}
-
     std::optional<QString> read() const override {
         refuseIf(refusesRead);
         return token;

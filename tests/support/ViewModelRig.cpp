@@ -22,7 +22,6 @@ ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
     }
     tokens_->token = scenario.token;
     tokens_->refusesRead = scenario.keyringLocked;
-    tokens_->refusesSave = scenario.keyringRefusesSave;
     tokenStore_ = scenario.tokenStore ? scenario.tokenStore : tokens_;
     if (!scenario.workspaceRoots.isEmpty()) {
         store().save(AgentConfiguration{std::nullopt, scenario.workspaceRoots});
@@ -63,8 +62,6 @@ ViewModelRig::ViewModelRig(const PanelScenario& scenario) {
         throw std::runtime_error("the token's state was not loaded");
     }
 }
-
-ViewModelRig::~ViewModelRig() = default;
 
 AgentConfigurationStore ViewModelRig::store() const {
     return AgentConfigurationStore(home_.filePath(QStringLiteral("quorvane-agent.conf")),

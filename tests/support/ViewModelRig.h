@@ -26,8 +26,7 @@ struct PanelScenario {
     QStringList agentLog{};
     std::optional<QString> token{};
     bool keyringLocked = false;
-    bool keyringRefusesSave = false;
-    // A real secret store instead of the double the three fields above set up.
+    // Another secret store instead of the double the two fields above set up.
     std::shared_ptr<const AgentTokenStoring> tokenStore{};
     // The folder chooser's answer; nothing: the temporary folder.
     std::optional<QString> chosenFolder{};
@@ -52,7 +51,6 @@ struct PanelScenario {
 class ViewModelRig {
 public:
     explicit ViewModelRig(const PanelScenario& scenario = {});
-    ~ViewModelRig();
 
     AgentViewModel& model() { return *model_; }
     FakeServiceController& controller() { return *controller_; }

@@ -31,67 +31,6 @@ const QString locked =
     AgentTokenStorageError(AgentTokenStorageError::interactionNotAllowed).message();
 const State off = State::stopped(), on = State::running(), waiting = State::starting();
 
-std::exception_ptr serviceFailure(bool fails, bool refusal = false) {
-    using Kind = AgentServiceError::Kind;
-    if (!fails) {
-        return nullptr;
-    }
-    return std::make_exception_ptr(refusal ? AgentServiceError(Kind::refused, u"Access denied"_s)
-                                           : AgentServiceError(Kind::other, u"нет шины"_s));
-}
-
-// The rig, set up by the words of `setup`.
-struct Harness {
-    explicit Harness(State registration = off, const QString& setup = {})
-        : setup(setup.split(u' ')), rig(scenario(registration)) {
-        FakeServiceController& controller = rig.controller();
-        controller.startCompletesAtOnce = !has("later");
-        controller.startThrows = has("startThrows");
-        controller.startFailure = serviceFailure(
-            has("startFails") || has("startThrows") || has("startRefused"), has("startRefused"));
-        controller.stopFailure = serviceFailure(has("stopFails"));
-        controller.unmaskFailure = serviceFailure(has("unmaskFails"));
-        controller.leftover = has("leftover");
-        rig.tokens().refusesSave = has("saveLocked");
-    }
-
-    bool has(const char* word) const { return setup.contains(QLatin1StringView(word)); }
-    PanelScenario scenario(State registration) {
-        PanelScenario scenario;
-        scenario.registration = registration;
-        scenario.token = has("token") ? std::optional(validToken) : std::nullopt;
-        scenario.keyringLocked = has("locked");
-        scenario.ownsPanelName = !has("notOwner");
-        if (has("folder")) {
-            scenario.workspaceRoots = {{rootA, QDir::tempPath(), false}};
-        }
-        // Runs on a worker once the rig is built.
-        scenario.authorizeToken = [this, denied = has("denied")] {
-            ++*authorizations;
-            if (denied) {
-                throw AgentTokenStorageError(AgentTokenStorageError::userCanceled);
-            }
-            rig.tokens().refusesRead = false;
-        };
-        return scenario;
-    }
-    QString lastLog() { return rig.model().logEntries().constLast(); }
-    QString message() { return rig.model().configurationMessage().value_or(u"-"_s); }
-
-    QStringList setup;
-    std::shared_ptr<std::atomic<int>> authorizations = std::make_shared<std::atomic<int>>(0);
-    ViewModelRig rig;
-};
-
-void addColumns() {
-    for (const char* text : {"setup", "actions", "message", "log"}) {
-        QTest::addColumn<QString>(text);
-    }
-    QTest::addColumn<State>("registration");
-    QTest::addColumn<State>("shown");
-    QTest::addColumn<QStringList>("changes");
-}
-
 // Setup, actions and the manager's changes are words; the message "-" means none.
 void addRow(const char* name, const State& registration, const char* setup, const char* actions,
             const char* changes, const State& shown, const QString& message = u"-"_s,
@@ -101,30 +40,64 @@ void addRow(const char* name, const State& registration, const char* setup, cons
                         << QString::fromUtf8(changes).split(u' ', Qt::SkipEmptyParts);
 }
 
-// Runs the row's actions in order (a user's action, an answer of the manager, or a check on
-// the way), then compares the manager's changes and what the panel shows.
+// Sets up what the row's setup words name, runs its actions in order (a user's action, an
+// answer of the manager, or a check on the way), then compares the manager's changes and what
+// the panel shows.
 void runScenario() {
     QFETCH(State, registration);
     QFETCH(QString, setup);
     QFETCH(QString, actions);
     QFETCH(QString, message);
     QFETCH(QString, log);
-    Harness harness(registration, setup);
-    ViewModelRig& rig = harness.rig;
+    const auto has = [words = setup.split(u' ')](const char* word) {
+        return words.contains(QLatin1StringView(word));
+    };
+    // Shared with the grant, which runs on a worker and unlocks the store.
+    const auto tokens = std::make_shared<FakeTokenStore>();
+    tokens->token = has("token") ? std::optional(validToken) : std::nullopt;
+    tokens->refusesRead = has("locked");
+    tokens->refusesSave = has("saveLocked");
+    const auto authorizations = std::make_shared<std::atomic<int>>(0);
+    const auto authorize = [tokens, authorizations, denied = has("denied")] {
+        ++*authorizations;
+        if (denied) {
+            throw AgentTokenStorageError(AgentTokenStorageError::userCanceled);
+        }
+        tokens->refusesRead = false;
+    };
+    PanelScenario scenario{.registration = registration,
+                           .tokenStore = tokens,
+                           .authorizeToken = authorize,
+                           .ownsPanelName = !has("notOwner")};
+    if (has("folder")) {
+        scenario.workspaceRoots = {{rootA, QDir::tempPath(), false}};
+    }
+    ViewModelRig rig(scenario);
     AgentViewModel& model = rig.model();
     FakeServiceController& controller = rig.controller();
+    const std::exception_ptr failure = std::make_exception_ptr(
+        has("refused") ? AgentServiceError(AgentServiceError::Kind::refused, u"Access denied"_s)
+                       : AgentServiceError(AgentServiceError::Kind::other, u"нет шины"_s));
+    controller.startCompletesAtOnce = !has("later");
+    controller.refreshCompletesAtOnce = !has("refreshLater");
+    controller.startThrows = has("startThrows");
+    controller.startFailure = has("startFails") || has("startThrows") ? failure : nullptr;
+    controller.stopFailure = has("stopFails") ? failure : nullptr;
+    controller.unmaskFailure = has("unmaskFails") ? failure : nullptr;
+    controller.leftover = has("leftover");
     const QDateTime begin = rig.clock;
     for (const QString& action : actions.split(u' ', Qt::SkipEmptyParts)) {
         if (action == u"power") {
             model.togglePower();
         } else if (action == u"finish") {
-            QVERIFY(model.isChangingState());
+            QTRY_VERIFY(model.isChangingState());
+            // A start is pending: no lease meanwhile, also when the agent was running.
+            QCOMPARE(rig.agent() ? rig.agent()->openConnections() : 0, 0);
             controller.finishStart();
-        } else if (action == u"registered" || action == u"unregistered") {
-            controller.registration = action == u"registered" ? on : off;
-        } else if (action == u"listen") {
+        } else if (action == u"registered") {
+            controller.registration = on;
+        } else if (action.startsWith(u"health=")) {  // the agent listens and reports
             rig.listen();
-        } else if (action.startsWith(u"health=")) {
             rig.health().report(action.mid(7));
         } else if (action == u"stale" || action == u"written") {
             rig.health().snapshot->writtenAt = rig.clock.addSecs(action == u"stale" ? -1 : 0);
@@ -139,6 +112,10 @@ void runScenario() {
             QCOMPARE(model.serviceState(), on);
         } else if (action == u"refresh") {
             model.refresh();
+        } else if (action == u"answer") {
+            controller.finishRefresh();
+        } else if (action.startsWith(u"asked=")) {
+            QCOMPARE(controller.refreshCount, action.mid(6).toInt());
         } else if (action == u"unmask") {
             model.openLoginItemsSettings();
         } else if (action == u"shutdown") {
@@ -151,7 +128,7 @@ void runScenario() {
             QCOMPARE(model.saveToken(), valid);
             QVERIFY(!model.saveToken());  // ignored while saving
             QTRY_VERIFY(!model.isSavingToken());
-            QCOMPARE(model.tokenDraft().isEmpty(), valid && !rig.tokens().refusesSave);
+            QCOMPARE(model.tokenDraft().isEmpty(), valid && !tokens->refusesSave);
         } else if (action == u"accessNeeded") {
             QVERIFY(model.tokenAccessNeeded());
         } else if (action == u"authorize") {
@@ -166,20 +143,18 @@ void runScenario() {
             model.saveWorkspace();
         } else if (action == u"remove" || action == u"removeBadID") {
             model.removeWorkspace(action == u"remove" ? rootA : u"nope"_s);
-        } else if (action == u"restarting") {
-            QTRY_VERIFY(controller.isStartPending());
-            QCOMPARE(rig.agent()->openConnections(), 0);  // no lease while restarting
         } else {
             QFAIL(qPrintable(u"unknown action "_s + action));
         }
     }
-    QTRY_COMPARE(harness.message(), message);
+    QTRY_COMPARE(model.configurationMessage().value_or(u"-"_s), message);
     QTEST(controller.changes, "changes");
     QTEST(model.serviceState(), "shown");
-    QVERIFY2(harness.lastLog().endsWith(log), qPrintable(harness.lastLog()));
+    const QString lastLog = model.logEntries().constLast();
+    QVERIFY2(lastLog.endsWith(log), qPrintable(lastLog));
     QVERIFY(!model.isChangingState());
     QCOMPARE(model.workspaceRoots(), rig.store().loadFile().workspaceRoots);
-    QCOMPARE(harness.authorizations->load(), actions.contains(u"authorize"_s) ? 1 : 0);
+    QCOMPARE(authorizations->load(), actions.contains(u"authorize"_s) ? 1 : 0);
 }
 
 }  // namespace
@@ -188,40 +163,32 @@ class TestAgentViewModel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The registration, the lease and the health file settle the state, or leave the agent
-    // awaited.
+    // The registration, the lease and the health file settle the state or leave it awaited.
     void settledState_data() {
         QTest::addColumn<State>("registration");
         QTest::addColumn<bool>("leaseConnected");
-        QTest::addColumn<QString>("health");  // as for Harness::report
+        QTest::addColumn<QString>("health");  // as for FakeHealthReader::report
         QTest::addColumn<std::optional<State>>("settled");
         QTest::addColumn<bool>("healthRead");
-        const auto row = [](const char* name, const State& registration, bool lease,
-                            const QString& health, std::optional<State> settled, bool read) {
+        const auto row = [](const char* name, const QString& health, std::optional<State> settled,
+                            const State& registration = on, bool lease = true, bool read = true) {
             QTest::newRow(name) << registration << lease << health << settled << read;
         };
-        row("stopped, health unread", off, true, u"running"_s, off, false);
-        row("lease not connected", on, false, u"running"_s, std::nullopt, false);
-        row("no health file", on, true, QString(), std::nullopt, true);
-        row("running", on, true, u"running"_s, on, true);
-        row("needs configuration, its detail", on, true, u"needs_configuration|no-token"_s,
-            State::needsConfiguration(u"no-token"_s), true);
-        row("error, default detail", on, true, u"error"_s,
-            State::serviceError(u"Фоновая служба завершилась с ошибкой"_s), true);
-        row("error, empty detail stays", on, true, u"error|"_s, State::serviceError({}), true);
+        row("stopped, health unread", u"running"_s, off, off, true, false);
+        row("lease not connected", u"running"_s, std::nullopt, on, false, false);
+        // So does any status but running, needs_configuration and error (rows of scenario).
+        row("no health file", QString(), std::nullopt);
+        row("error, default detail", u"error"_s,
+            State::serviceError(u"Фоновая служба завершилась с ошибкой"_s));
+        row("error, empty detail stays", u"error|"_s, State::serviceError({}));
         // A message of any length costs the window no more than its first 1,000 characters.
         const QString cut = QString(999, u'x') + u"\U0001F600"_s;
-        row("error, a long detail: its beginning", on, true, u"error|"_s + cut + QString(1e6, u'y'),
-            State::serviceError(QString(999, u'x') + u"…"_s), true);
-        row("needs configuration, a long detail: its beginning", on, true,
-            u"needs_configuration|"_s + QString(1001, u'z'),
-            State::needsConfiguration(QString(1000, u'z') + u"…"_s), true);
-        row("needs configuration, 1,000 characters whole", on, true,
-            u"needs_configuration|"_s + QString(1000, u'z'),
-            State::needsConfiguration(QString(1000, u'z')), true);
-        for (const char* status : {"starting", "stopped", "Running"}) {
-            row(status, on, true, QString::fromUtf8(status), std::nullopt, true);
-        }
+        row("error, cut before a surrogate pair", u"error|"_s + cut + QString(1e6, u'y'),
+            State::serviceError(QString(999, u'x') + u"…"_s));
+        row("needs configuration, cut at 1,000", u"needs_configuration|"_s + QString(1001, u'z'),
+            State::needsConfiguration(QString(1000, u'z') + u"…"_s));
+        row("needs configuration, 1,000 whole", u"needs_configuration|"_s + QString(1000, u'z'),
+            State::needsConfiguration(QString(1000, u'z')));
     }
     void settledState() {
         QFETCH(State, registration);
@@ -233,13 +200,19 @@ private Q_SLOTS:
         QTEST(reader.reads > 0, "healthRead");
     }
 
-    // The wait for the agent's confirmation is measured from its first moment, restarted by a
-    // report or a clock set back; silence keeps the time-out error until a report.
-    void shownState_data() {
-        addColumns();
+    void scenario_data() {
+        for (const char* text : {"setup", "actions", "message", "log"}) {
+            QTest::addColumn<QString>(text);
+        }
+        QTest::addColumn<State>("registration");
+        QTest::addColumn<State>("shown");
+        QTest::addColumn<QStringList>("changes");
+
+        // The wait for the agent's confirmation is measured from its first moment, restarted by
+        // a report or a clock set back; silence keeps the time-out error until a report.
         const State late = State::serviceError(wording.startTimedOut());
         addRow("timed out, then confirmed", on, "",
-               "refresh at=19.999 listen health=Running refresh shows=starting at=20 refresh "
+               "refresh at=19.999 health=Running refresh shows=starting at=20 refresh "
                "shows=serviceError at=99 refresh shows=serviceError health=running refresh",
                "", on);
         addRow("the clock set back", on, "",
@@ -247,36 +220,27 @@ private Q_SLOTS:
                "at=-3580 refresh",
                "", late);
         addRow("a report restarts the limit", on, "",
-               "listen health=starting refresh at=15 health=needs_configuration refresh "
+               "health=starting refresh at=15 health=needs_configuration refresh "
                "health=starting at=30 refresh at=49.9 refresh shows=starting at=50 refresh",
                "", late);
-    }
-    void shownState() { runScenario(); }
 
-    // Switching, the leftover of an earlier panel, unmasking and the close: one operation at a
-    // time, and a failure shows what the manager reports afterwards.
-    void service_data() {
-        addColumns();
+        // Switching, the leftover of an earlier panel, unmasking and the close: one operation
+        // at a time, and a failure shows what the manager reports afterwards.
         const QString toOn = u"службы: подключается"_s, toOff = u"службы: выключен"_s;
         const QString refused = wording.changeRefused(u"Access denied"_s);
         const State approval = State::requiresApproval();
-        addRow("on", off, "", "power", "start", waiting, u"-"_s, toOn);
+        addRow("a refresh unanswered is not asked again", off, "refreshLater",
+               "refresh refresh asked=1 answer refresh asked=2", "", off);
         addRow("on, answered later; a second click is ignored", State::failed(u"x"_s), "later",
                "power power finish", "start", waiting, u"-"_s, toOn);
         addRow("off", on, "", "power", "disable", off, u"-"_s, toOff);
-        addRow("on refused", off, "startRefused", "power", "start", State::failed(refused), u"-"_s,
-               refused);
-        addRow("on fails later", off, "later startFails", "power finish", "start",
-               State::failed(noBus), u"-"_s, noBus);
-        addRow("on throws", off, "startThrows", "power", "start", State::failed(noBus), u"-"_s,
-               noBus);
-        addRow("off fails, still registered", on, "stopFails", "power", "disable", waiting, u"-"_s,
-               noBus);
+        // A refusal keeps its wording when the manager throws it rather than reports it.
+        addRow("on refused, thrown", off, "startThrows refused", "power", "start",
+               State::failed(refused), u"-"_s, refused);
         addRow("on fails, carried out after all", off, "later startFails",
                "power registered finish", "start", waiting, u"-"_s, noBus);
         addRow("an earlier agent's health file is not the new one's", off, "",
-               "listen health=running stale power shows=starting refresh shows=starting written "
-               "refresh",
+               "health=running stale power shows=starting refresh shows=starting written refresh",
                "start", on, u"-"_s, toOn);
         addRow("leftover stopped once", on, "leftover", "refresh refresh", "disable", off, u"-"_s,
                u"остановлен и убран из автозапуска"_s);
@@ -291,45 +255,32 @@ private Q_SLOTS:
         addRow("unmask ignored while switching", off, "later", "power unmask finish", "start",
                waiting, u"-"_s, toOn);
         addRow("closing stops the agent", on, "", "confirm shutdown", "disable", on, u"-"_s);
-        addRow("closing while off", off, "", "shutdown", "", off, u"-"_s, toOff);
         addRow("closing while switching on", off, "later", "power shutdown finish", "start disable",
                off, u"-"_s, toOff);
         addRow("closing while switching on, stop fails", off, "later stopFails",
                "power shutdown finish", "start disable", State::failed(noBus), u"-"_s, noBus);
-    }
-    void service() { runScenario(); }
 
-    // A saved token, a saved or removed folder and restored token access restart a running
-    // agent, never one that is off or already switching.
-    void configuration_data() {
-        addColumns();
-        const QString restartFailed =
-            u"Настройки сохранены, но перезапуск не удался. Выключите и включите агент."_s;
-        const QString removed = u"Workspace удалён из локальной конфигурации."_s;
+        // A saved token, a saved or removed folder and restored token access restart a running
+        // agent, never one that is off or already switching.
         const QString restored = u"Доступ к сохранённому токену восстановлен."_s;
-        const QString tokenLog = u"Конфигурация подключения обновлена"_s;
         const QString folderLog = u"Настройки Workspace обновлены"_s;
-        const QString restartLog = u"Не удалось применить настройки: "_s + noBus;
         const QString refusedOff = wording.saveRefusedWhileOff();
         addRow("token stored, agent off", off, "", "saveToken", "", off, wording.tokenStored(),
-               tokenLog);
+               u"Конфигурация подключения обновлена"_s);
         addRow("token malformed", off, "", "badToken", "", off,
                AgentConfigurationError::invalidToken().message());
         addRow("token refused by the keychain", off, "saveLocked", "saveToken accessNeeded", "",
                off, locked);
-        addRow("access granted", off, "token locked", "accessNeeded authorize", "", off, restored);
         addRow("access denied; folders from the file alone", off, "token locked denied folder",
                "authorize accessNeeded", "", off,
                AgentTokenStorageError(AgentTokenStorageError::userCanceled).message());
         addRow("access granted, no token", off, "locked", "authorize", "", off, locked);
-        addRow("token restarts", on, "later", "confirm saveToken restarting finish", "start", on,
-               wording.tokenStored(), tokenLog);
-        addRow("token restart fails", on, "later startFails", "confirm saveToken restarting finish",
-               "start", on, restartFailed, restartLog);
-        addRow("access restarts", on, "later token locked", "confirm authorize restarting finish",
-               "start", on, restored);
-        addRow("folder saved, restarts", on, "later", "confirm choose save restarting finish",
-               "start", on, wording.folderSaved(), folderLog);
+        addRow("token restart fails", on, "later startFails", "confirm saveToken finish", "start",
+               on, u"Настройки сохранены, но перезапуск не удался. Выключите и включите агент."_s,
+               u"Не удалось применить настройки: "_s + noBus);
+        addRow("access granted, restarts", on, "later token locked",
+               "accessNeeded confirm authorize finish", "start", on, restored);
+        // Registered suffices: the agent need not have confirmed itself yet.
         addRow("folder saved while starting", on, "", "choose save", "start", waiting,
                wording.folderSaved(), folderLog);
         addRow("folder save refused while off", off, "", "choose save", "", off, refusedOff);
@@ -337,15 +288,12 @@ private Q_SLOTS:
                "choose power registered save finish", "start", waiting, refusedOff);
         addRow("folder save without a folder", on, "", "save", "", on,
                u"Сначала выберите локальную папку."_s);
-        addRow("folder removed, restarts", on, "later folder", "confirm remove restarting finish",
-               "start", on, removed, folderLog);
-        addRow("folder removed while off", off, "folder", "remove", "", off, removed, folderLog);
-        addRow("folder removed while restarting", on, "later folder",
-               "confirm remove remove finish", "start", on, removed, folderLog);
+        addRow("folder removed, restarts once", on, "later folder", "confirm remove remove finish",
+               "start", on, u"Workspace удалён из локальной конфигурации."_s, folderLog);
         addRow("folder removal with a malformed code", off, "folder", "removeBadID", "", off,
                AgentConfigurationError::invalidWorkspaceID().message());
     }
-    void configuration() { runScenario(); }
+    void scenario() { runScenario(); }
 
     // New lines of the agent's log are added as rows; the rows shared with the old end stay.
     void logModelKeepsSharedRows_data() {
@@ -353,7 +301,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("read");
         QTest::addColumn<int>("removed");
         QTest::addColumn<int>("inserted");
-        QTest::newRow("appended") << u"a b c"_s << u"a b c d"_s << 0 << 1;
         QTest::newRow("window slid") << u"a b c"_s << u"b c d e"_s << 1 << 2;
         QTest::newRow("repeated lines") << u"a a"_s << u"a a a"_s << 0 << 1;
         QTest::newRow("unchanged") << u"a b"_s << u"a b"_s << 0 << 0;
@@ -396,8 +343,7 @@ private Q_SLOTS:
         QCOMPARE(model.logEntries(), scenario.agentLog);
         QCOMPARE(rig.log().limits, QList<int>{300});
         model.togglePower();
-        QCOMPARE(model.logEntries().size(), 100);
-        QCOMPARE(model.logEntries().constFirst(), u"agent 201"_s);
+        QCOMPARE(model.logEntries().mid(0, 99), scenario.agentLog.mid(201));  // then the new line
         model.refresh();
         QCOMPARE(model.logEntries(), scenario.agentLog);
         rig.log().lines << u"agent 300"_s;
@@ -409,32 +355,18 @@ private Q_SLOTS:
     // The token's state comes from the secret store whatever the file holds; the file's own
     // error stays in view.
     void tokenStateOutlivesABrokenFile() {
-        PanelScenario scenario;
-        scenario.token = validToken;
-        scenario.configurationFile = QByteArray("workspace.\xff=/srv\n");
-        ViewModelRig rig(scenario);
+        ViewModelRig rig(
+            {.token = validToken, .configurationFile = QByteArray("workspace.\xff=/srv\n")});
         QString fileError;
         try {
             rig.store().loadFile();
         } catch (const std::exception& error) {
             fileError = QString::fromUtf8(error.what());
         }
-        QVERIFY(!fileError.isEmpty());
         QCOMPARE(rig.model().configurationMessage(), fileError);
         QCOMPARE(rig.model().tokenStatus(), AgentConfigurationStore::maskedToken(validToken));
         QVERIFY(rig.model().hasSavedToken() && !rig.model().tokenAccessNeeded());
         QVERIFY(rig.model().workspaceRoots().isEmpty());
-    }
-
-    void refreshIsSkippedWhileAQueryIsPending() {
-        ViewModelRig rig;
-        rig.controller().refreshCompletesAtOnce = false;
-        rig.model().refresh();
-        rig.model().refresh();
-        QCOMPARE(rig.controller().refreshCount, 1);
-        rig.controller().finishRefresh();
-        rig.model().refresh();
-        QCOMPARE(rig.controller().refreshCount, 2);
     }
 };
 
