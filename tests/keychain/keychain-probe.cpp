@@ -1,6 +1,7 @@
 // One operation of the token store for provider-cases.sh: prints "token TEXT", "none", "saved"
 // or "status CODE CAUSE" (CAUSE "confirm" for per-client confirmation, else "-").
 //   keychain-probe read | authorize | store-allows-ui | save TOKEN
+// All but store-allows-ui run with prompts allowed process-wide, as during an authorisation.
 #include <QCoreApplication>
 #include <cstdio>
 
@@ -14,22 +15,20 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = application.arguments().mid(1);
     const QString operation = arguments.value(0);
     try {
-        KeychainAgentTokenStore::setUserInteractionAllowed(operation == u"authorize");
+        KeychainAgentTokenStore::setUserInteractionAllowed(operation != u"store-allows-ui");
         if (operation == u"save" && arguments.size() == 2) {
             KeychainAgentTokenStore(false).save(arguments.at(1));
             std::printf("saved\n");
         } else if (operation == u"read" || operation == u"store-allows-ui" ||
                    operation == u"authorize") {
-            const std::optional<QString> token =
-                KeychainAgentTokenStore(operation != u"read").read();
+            const auto token = KeychainAgentTokenStore(operation != u"read").read();
             std::printf("%s\n", token ? ("token " + token->toUtf8()).constData() : "none");
         } else {
             return 2;
         }
     } catch (const AgentTokenStorageError& error) {
-        const bool confirm =
-            error.cause() == AgentTokenStorageError::Cause::clientConfirmationRequired;
-        std::printf("status %d %s\n", error.status(), confirm ? "confirm" : "-");
+        std::printf("status %d %s\n", error.status(),
+                    error.cause() == AgentTokenStorageError::Cause::statusOnly ? "-" : "confirm");
     }
     return 0;
 }
