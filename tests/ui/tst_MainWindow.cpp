@@ -1,18 +1,16 @@
 // The real window and its settings sheet over test doubles. One table per rule (every control
 // shows keyboard focus and acts on Return, the window fits small and scaled screens, screen
-// readers find every control, text keeps its contrast, the status card follows the state), then
-// whole journeys through the window.
+// readers find every control, the status card follows the state), then whole journeys through
+// the window.
 #include <QAccessible>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QScreen>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cmath>
 #include <functional>
 
 #include "tests/ui/PanelFixture.h"
+#include "ui/AgentStatusPresentation.h"
 #include "ui/SystemColors.h"
 
 using namespace quorvane;
@@ -23,6 +21,7 @@ namespace {
 
 using Steps = std::function<void(PanelFixture&)>;
 using State = AgentServiceState;
+using Extra = AgentStatusPresentation::ExtraButton;
 const QString validToken = u"qv_agent_"_s + QString(43, u'A');
 const QString otherToken = u"qv_agent_"_s + QString(43, u'b');
 const QString firstRootID = u"11111111-1111-4111-8111-111111111111"_s;
@@ -31,6 +30,7 @@ const QString updateInstruction =
     u"В beta обновление вручную: завершите Quorvane и установите "
     u"новый пакет. Настройки сохранятся."_s;
 const Steps nothing = [](PanelFixture&) {};
+const QString blockedDetail = u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s;
 
 // Everything the window and the sheet can show at once: the configure button, a saved token,
 // two folders, a log, a chosen folder.
@@ -122,38 +122,12 @@ void collectAccessible(QAccessibleInterface* interface, QList<QAccessibleInterfa
     }
 }
 
-// WCAG's relative luminance of `layers` painted bottom up, each by its own opacity.
-double luminance(const QList<QColor>& layers) {
-    double rgb[3] = {};
-    for (const QColor& layer : layers) {
-        const double top[3] = {layer.redF(), layer.greenF(), layer.blueF()};
-        for (int channel = 0; channel < 3; ++channel) {
-            rgb[channel] = top[channel] * layer.alphaF() + rgb[channel] * (1 - layer.alphaF());
-        }
-    }
-    const auto linear = [](double c) {
-        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(rgb[0]) + 0.7152 * linear(rgb[1]) + 0.0722 * linear(rgb[2]);
-}
-
-// A colour of the panel's theme, as the views read it.
-QColor theme(const char* name) {
-    QQmlEngine engine;
-    engine.addImportPath(u"qrc:/qt/qml"_s);
-    QQmlComponent component(&engine);
-    component.setData(
-        "import QtQuick\nimport Quorvane.Ui\nQtObject { property color value: "
-        "QuorvaneTheme." +
-            QByteArray(name) + " }",
-        QUrl());
-    std::unique_ptr<QObject> object(component.create());
-    return object ? object->property("value").value<QColor>() : QColor();
-}
-
-QColor withAlpha(QColor colour, double alpha) {
-    colour.setAlphaF(alpha);
-    return colour;
+QColor discColor(PanelFixture& panel) {
+    return panel.item(u"disc"_s)
+        ->property("border")
+        .value<QObject*>()
+        ->property("color")
+        .value<QColor>();
 }
 
 }  // namespace
@@ -353,127 +327,84 @@ private Q_SLOTS:
         }
     }
 
-    void textKeepsItsContrast_data() {
-        QTest::addColumn<QColor>("foreground");
-        QTest::addColumn<QList<QColor>>("background");
-        QTest::addColumn<double>("minimum");
-        const QColor window = theme("background");
-        const QColor card = theme("cardBackground");
-        const QList<QColor> sheetBox = {window, withAlpha(Qt::white, 0.04)};
-        for (const auto& [surface, layers] : QList<std::pair<const char*, QList<QColor>>>{
-                 {"window", {window}}, {"card", {card}}, {"sheet box", sheetBox}}) {
-            QTest::addRow("label on %s", surface) << SystemColors::label() << layers << 4.5;
-            QTest::addRow("secondary on %s", surface)
-                << SystemColors::secondaryLabel() << layers << 4.5;
-            QTest::addRow("orange on %s", surface) << SystemColors::orange() << layers << 4.5;
-            QTest::addRow("focus ring on %s", surface) << theme("focusRing") << layers << 3.0;
-        }
-        QTest::newRow("link on window") << SystemColors::blue() << QList{window} << 4.5;
-        QTest::newRow("link on card") << SystemColors::blue() << QList{card} << 4.5;
-        QTest::newRow("white on accent button")
-            << QColor(Qt::white) << QList{theme("accentFill")} << 4.5;
-        QTest::newRow("green on card") << SystemColors::green() << QList{card} << 4.5;
-        QTest::newRow("green on saved-token card")
-            << SystemColors::green() << sheetBox + QList{withAlpha(SystemColors::green(), 0.1)}
-            << 4.5;
-        QTest::newRow("log on its panel")
-            << theme("logText") << QList{card, withAlpha(Qt::black, 0.32)} << 4.5;
-        for (const QColor& pill : {SystemColors::green(), SystemColors::orange(),
-                                   SystemColors::red(), SystemColors::secondaryLabel()}) {
-            QTest::addRow("pill %s", qPrintable(pill.name(QColor::HexArgb)))
-                << pill << QList{window, withAlpha(pill, 0.14)} << 4.5;
-        }
-    }
-
-    void textKeepsItsContrast() {
-        QFETCH(QColor, foreground);
-        QFETCH(QList<QColor>, background);
-        QFETCH(double, minimum);
-        QVERIFY(foreground.isValid() && background.constFirst().isValid());
-        const double below = luminance(background);
-        const double drawn = luminance(background + QList{foreground});
-        const double darker = std::min(below, drawn);
-        const double lighter = std::max(below, drawn);
-        QVERIFY2((lighter + 0.05) / (darker + 0.05) >= minimum,
-                 qPrintable(QString::number((lighter + 0.05) / (darker + 0.05), 'f', 2)));
-    }
-
-    // The card for each state: the pill, the agent's text verbatim (never as markup), the power
-    // disc, whether the agent can be switched, and the one extra button below the detail.
-    void statusCard_data() {
-        QTest::addColumn<PanelScenario>("scenario");
+    // What the card shows for each state: the pill, the agent's text verbatim, whether the
+    // agent counts as on and can be switched, and the one button that leads to a fix.
+    void statusPresentation_data() {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("token");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<QColor>("color");
         QTest::addColumn<bool>("on");
-        QTest::addColumn<QString>("extraButton");
-        const auto configuring = [](std::optional<QString> message, bool token) {
-            PanelScenario scenario = PanelScenario::reporting(u"needs_configuration"_s, message);
-            scenario.token = token ? std::optional(validToken) : std::nullopt;
-            return scenario;
-        };
-        const auto row = [](const char* name, const PanelScenario& scenario, const char* title,
+        QTest::addColumn<Extra>("extra");
+        const auto row = [](const char* name, const State& state, bool token, const char* title,
                             const QString& detail, const QColor& color, bool on,
-                            const QString& extra = {}) {
-            QTest::newRow(name) << scenario << QString::fromUtf8(title) << detail << color << on
-                                << extra;
+                            Extra extra = Extra::NoExtraButton) {
+            QTest::newRow(name) << state << token << QString::fromUtf8(title) << detail << color
+                                << on << extra;
         };
         const QString folderAdvice =
             u"Откройте настройку подключения и добавьте папку Workspace."_s;
-        const QString configure = u"agent.configureConnection"_s;
+        const Extra configure = Extra::ConfigureConnection;
         const QColor orange = SystemColors::orange(), red = SystemColors::red();
-        row("no token: asks for one", configuring(u"нет токена"_s, false), "Нужна настройка",
+        row("no token: asks for one", State::needsConfiguration(u"нет токена"_s), false,
+            "Нужна настройка",
             u"Откройте настройку подключения и вставьте токен устройства из кабинета Quorvane."_s,
             orange, true, configure);
-        row("token: the agent's text", configuring(u"Добавьте папку"_s, true), "Нужна настройка",
-            u"Добавьте папку"_s, orange, true, configure);
-        row("token, no text: asks for a folder", configuring(std::nullopt, true), "Нужна настройка",
-            folderAdvice, orange, true, configure);
-        row("token, empty text: the same", configuring(QString(), true), "Нужна настройка",
-            folderAdvice, orange, true, configure);
-        row("agent's error, verbatim", PanelScenario::reporting(u"error"_s, u"<b>x</b> &amp;"_s),
-            "Ошибка", u"<b>x</b> &amp;"_s, red, true);
-        row("failed", {.registration = State::failed(u"Нет шины"_s)}, "Ошибка", u"Нет шины"_s, red,
-            false);
-        row("stopped", {}, "Выключен", u"Агент не запускается в фоне"_s,
+        row("token: the agent's text", State::needsConfiguration(u"Добавьте папку"_s), true,
+            "Нужна настройка", u"Добавьте папку"_s, orange, true, configure);
+        row("token, no text: asks for a folder", State::needsConfiguration(), true,
+            "Нужна настройка", folderAdvice, orange, true, configure);
+        row("agent's error, verbatim", State::serviceError(u"<b>x</b> &amp;"_s), true, "Ошибка",
+            u"<b>x</b> &amp;"_s, red, true);
+        row("failed", State::failed(u"Нет шины"_s), true, "Ошибка", u"Нет шины"_s, red, false);
+        row("stopped", State::stopped(), true, "Выключен", u"Агент не запускается в фоне"_s,
             SystemColors::secondaryLabel(), false);
-        row("starting", {.registration = State::running()}, "Подключается",
-            u"Фоновая служба запускается"_s, orange, true);
-        row("running", PanelScenario::reporting(u"running"_s), "Включён",
+        row("starting", State::starting(), true, "Подключается", u"Фоновая служба запускается"_s,
+            orange, true);
+        row("running", State::running(), true, "Включён",
             u"Агент работает · состояние соединения — в журнале"_s, SystemColors::green(), true);
-        row("masked", {.registration = State::requiresApproval()}, "Требуется разрешение",
-            u"Фоновый запуск Quorvane запрещён: служба замаскирована в systemd"_s, orange, true,
-            u"agent.openLoginItemsSettings"_s);
-        row("unavailable", {.registration = State::unavailable()}, "Служба недоступна",
+        row("masked", State::requiresApproval(), true, "Требуется разрешение", blockedDetail,
+            orange, true, Extra::AllowBackgroundStart);
+        row("unavailable", State::unavailable(), true, "Служба недоступна",
             u"В комплекте приложения не найден фоновый компонент"_s, red, false);
     }
 
-    void statusCard() {
-        QFETCH(PanelScenario, scenario);
-        QFETCH(bool, on);
-        QFETCH(QString, extraButton);
-        PanelFixture panel(scenario);
+    void statusPresentation() {
+        QFETCH(State, state);
+        QFETCH(bool, token);
+        AgentStatusPresentation presentation;
+        presentation.setServiceState(state);
+        presentation.setHasSavedToken(token);
+        QTEST(presentation.pillTitle(), "title");
+        QTEST(presentation.detail(), "detail");
+        QTEST(presentation.statusColor(), "color");
+        QTEST(presentation.isOn(), "on");
+        QTEST(presentation.extraButton(), "extra");
+        QCOMPARE(presentation.allowsPowerChange(), state != State::unavailable());
+    }
+
+    // The card shows its presentation: the extra button sits below the wrapped detail and lifts
+    // the mask; without an agent the power button is off and cannot be pressed.
+    void statusCardShowsItsPresentation() {
+        PanelFixture panel({.registration = State::requiresApproval()});
         QQuickItem* pill = panel.item(u"agent.status.title"_s);
-        QQuickItem* detailLine = panel.item(u"agent.status.detail"_s);
-        QTEST(textOf(pill), "title");
-        QTEST(pill->property("color").value<QColor>(), "color");
-        QTEST(textOf(detailLine), "detail");
+        QQuickItem* detail = panel.item(u"agent.status.detail"_s);
+        QCOMPARE(textOf(pill), u"Требуется разрешение"_s);
+        QCOMPARE(pill->property("color").value<QColor>(), SystemColors::orange());
+        QCOMPARE(textOf(detail), blockedDetail);
         QCOMPARE(panel.window().width(), 840);  // a long sentence wraps
-        QCOMPARE(panel.item(u"agent.powerButton"_s)->isEnabled(),
-                 panel.model().serviceState() != State::unavailable());
-        QCOMPARE(panel.item(u"disc"_s)->property("border").value<QObject*>()->property("color"),
-                 QVariant(on ? SystemColors::green() : SystemColors::gray()));
-        for (const QString& button :
-             {u"agent.configureConnection"_s, u"agent.openLoginItemsSettings"_s}) {
-            QCOMPARE(panel.shows(button), button == extraButton);
-        }
-        if (!extraButton.isEmpty()) {
-            QTRY_VERIFY(panel.item(extraButton)->y() > detailLine->y() + detailLine->height());
-        }
-        if (extraButton == u"agent.openLoginItemsSettings"_s) {
-            panel.click(extraButton);  // it lifts the mask
-            QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
-        }
+        QCOMPARE(discColor(panel), SystemColors::green());
+        QVERIFY(!panel.shows(u"agent.configureConnection"_s));
+        const QString allow = u"agent.openLoginItemsSettings"_s;
+        QTRY_VERIFY(panel.item(allow)->y() > detail->y() + detail->height());
+        panel.click(allow);
+        QCOMPARE(panel.controller().changes, QStringList{u"unmask"_s});
+
+        PanelFixture missing({.registration = State::unavailable()});
+        QVERIFY(!missing.item(u"agent.powerButton"_s)->isEnabled());
+        QCOMPARE(discColor(missing), SystemColors::gray());
+        QVERIFY(!missing.shows(allow));
     }
 
     void journeyThroughTheMainWindow() {
