@@ -5,7 +5,6 @@
 #include <csignal>
 
 #include "app/DesktopIntegration.h"
-#include "app/PanelInstance.h"
 #include "app/PanelLifecycle.h"
 #include "tests/ui/PanelFixture.h"
 
@@ -70,11 +69,6 @@ private Q_SLOTS:
         QVERIFY(unregisteredAtOnce == -1 || unregisteredAtOnce == int(agentRunning));
         panel.window().close();
         QCOMPARE(unregistrations(), int(agentRunning));
-    }
-
-    void withoutASessionBusThePanelJustRuns() {
-        PanelInstance instance(QDBusConnection(u"no session bus"_s));
-        QVERIFY(instance.claim());
     }
 
     void qtDialogsSpeakRussianWhateverTheLocale() {

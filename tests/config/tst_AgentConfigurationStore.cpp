@@ -128,7 +128,6 @@ private Q_SLOTS:
             .replaceInStrings(u"{S}"_s, home_ + u"/.local/state/quorvane"_s);
         QCOMPARE(Store::defaultURL(), folders[0] + u"/quorvane-agent.conf"_s);
         QCOMPARE(AgentContract::healthFilePath(), folders[1] + u"/agent-health.json"_s);
-        QCOMPARE(AgentContract::logFilePath(), folders[1] + u"/logs/agent.log"_s);
         QCOMPARE(AgentContract::guiSocketPath(), folders[2] + u"/agent-gui.sock"_s);
     }
 

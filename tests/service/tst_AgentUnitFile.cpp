@@ -137,6 +137,8 @@ private Q_SLOTS:
         const QByteArray agent =
             QFile::encodeName(prefix.filePath(QString(AgentContract::bundledAgentPath)));
         QCOMPARE(QFileInfo(unitFile.path()).isSymLink(), change == u"mask by link");
+        QVERIFY(change.startsWith(u"mask") ||
+                (QFile::permissions(unitFile.path()) & 0x0777) == 0x0600);
         QCOMPARE(readFile(unitFile.path()), change.startsWith(u"mask")
                                                 ? QByteArray()
                                                 : templateFor(change).replace("/old", agent));

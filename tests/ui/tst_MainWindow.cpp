@@ -113,13 +113,15 @@ QStringList shownNames(QQuickItem* item) {
     return names;
 }
 
-void collectAccessible(QAccessibleInterface* interface, QList<QAccessibleInterface*>& found) {
-    found.append(interface);
+// The names a screen reader reads below `interface`, a line each.
+QString accessibleNames(QAccessibleInterface* interface) {
+    QString names = interface->text(QAccessible::Name) + u'\n';
     for (int index = 0; index < interface->childCount(); ++index) {
         if (QAccessibleInterface* child = interface->child(index)) {
-            collectAccessible(child, found);
+            names += accessibleNames(child);
         }
     }
+    return names;
 }
 
 QColor discColor(PanelFixture& panel) {
@@ -141,9 +143,9 @@ class MainWindowTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { MainWindow::configureApplication(); }
 
-    // Every control shows keyboard focus, and Return, Enter and a screen reader's "activate" act
-    // as a click does: on the view model or on what the window shows, not merely on the
-    // control's own picture. A text field takes them without acting. The row's name is the
+    // Every control shows keyboard focus, has a name, and Return, Enter and a screen reader's
+    // "activate" act as a click does: on the view model or on what the window shows, not merely on
+    // the control's own picture. A text field takes them without acting. The row's name is the
     // control's.
     void controlActsOnKeysAndScreenReaders_data() {
         QTest::addColumn<PanelScenario>("scenario");
@@ -199,6 +201,7 @@ private Q_SLOTS:
                 QAccessibleActionInterface* actions =
                     accessible ? accessible->actionInterface() : nullptr;
                 QVERIFY(actions != nullptr);
+                QVERIFY(!accessible->text(QAccessible::Name).trimmed().isEmpty());
                 const auto observed = [&] {
                     return std::pair(observe(panel).first,
                                      shownNames(panel.window().contentItem()));
@@ -227,15 +230,13 @@ private Q_SLOTS:
     void tabFollowsTheReadingOrder() {
         PanelFixture panel(everythingShown());
         QStringList visited;
-        const auto tab = [&](int presses) {
-            for (int press = 0; press < presses; ++press) {
-                panel.press(Qt::Key_Tab);
-                visited.append(panel.window().activeFocusItem()->objectName());
+        for (int press = 0; press < 12; ++press) {
+            if (press == 5) {
+                openSheet(panel);
             }
-        };
-        tab(5);
-        openSheet(panel);
-        tab(7);
+            panel.press(Qt::Key_Tab);
+            visited.append(panel.window().activeFocusItem()->objectName());
+        }
         QCOMPARE(visited, (QStringList{u"agent.powerButton"_s, u"agent.configureConnection"_s,
                                        u"workspace.configure"_s, u"agent.logHeader"_s,
                                        u"agent.checkUpdates"_s, u"configuration.replaceToken"_s,
@@ -250,8 +251,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("height");
         QTest::addColumn<bool>("sheet");
         QTest::newRow("1366×768") << u"laptop"_s << 1.0 << 0 << false;
-        QTest::newRow("1920×1080 at 150 %") << u"scaled"_s << 1.5 << 0 << false;
-        // What a top panel and a title bar leave of that screen.
+        // What a top panel and a title bar leave of a 1920×1080 screen at 150 %.
         QTest::newRow("1920×1080 at 150 % under panels") << u"scaled"_s << 1.5 << 600 << false;
         QTest::newRow("sheet at 840×720: the window grows") << u"desktop"_s << 1.0 << 720 << true;
         QTest::newRow("sheet at 840×720 on 1366×768: it scrolls")
@@ -296,28 +296,13 @@ private Q_SLOTS:
         }
     }
 
-    void screenReadersFindEveryControlTheFoldersAndTheLog() {
+    void screenReadersReadTheFoldersTheLogAndTheLabels() {
         PanelFixture panel(everythingShown());
         panel.model().setLogExpanded(true);
         panel.model().refresh();
         openSheetWithDrafts(panel);
-        QList<QAccessibleInterface*> all;
-        collectAccessible(QAccessible::queryAccessibleInterface(&panel.window()), all);
-        QString names;
-        int controls = 0;
-        for (QAccessibleInterface* interface : all) {
-            const QString name = interface->text(QAccessible::Name);
-            names += name + u'\n';
-            if (!interface->state().invisible &&
-                QList{QAccessible::Button, QAccessible::PushButton, QAccessible::CheckBox,
-                      QAccessible::EditableText}
-                    .contains(interface->role())) {
-                ++controls;
-                QVERIFY2(!name.trimmed().isEmpty(), qPrintable(QString::number(interface->role())));
-            }
-        }
-        // Power, card, log header, update; token, code, folder, switch, save, two removals, done.
-        QVERIFY(controls >= 12);
+        const QString names =
+            accessibleNames(QAccessible::queryAccessibleInterface(&panel.window()));
         for (const QString& text :
              everythingShown().agentLog +
                  QStringList{u"/srv/first"_s, u"/srv/second"_s, u"Код папки из кабинета"_s,
@@ -390,7 +375,6 @@ private Q_SLOTS:
         PanelFixture panel({.registration = State::requiresApproval()});
         QQuickItem* pill = panel.item(u"agent.status.title"_s);
         QQuickItem* detail = panel.item(u"agent.status.detail"_s);
-        QCOMPARE(textOf(pill), u"Требуется разрешение"_s);
         QCOMPARE(pill->property("color").value<QColor>(), SystemColors::orange());
         QCOMPARE(textOf(detail), blockedDetail);
         QCOMPARE(panel.window().width(), 840);  // a long sentence wraps
@@ -404,14 +388,12 @@ private Q_SLOTS:
         PanelFixture missing({.registration = State::unavailable()});
         QVERIFY(!missing.item(u"agent.powerButton"_s)->isEnabled());
         QCOMPARE(discColor(missing), SystemColors::gray());
-        QVERIFY(!missing.shows(allow));
     }
 
     void journeyThroughTheMainWindow() {
         PanelScenario scenario;
         scenario.agentLog = {u"10:00:00  агент запущен"_s, u"10:00:01  подключено"_s};
         PanelFixture panel(scenario);
-        QCOMPARE(panel.window().title(), u"Quorvane Agent"_s);
         QCOMPARE(textOf(panel.item(u"app.version"_s)), u"Версия 1.2 (45)"_s);
 
         // Switching on shows the button busy and disabled.
@@ -467,10 +449,9 @@ private Q_SLOTS:
         panel.model().setTokenDraft({});
         panel.click(u"configuration.agentToken"_s);
         panel.type(u"  "_s + validToken);
-        QVERIFY(!panel.item(u"configuration.agentToken"_s)
-                     ->property("displayText")
-                     .toString()
-                     .contains(u"qv_"_s));
+        const QString shown =
+            panel.item(u"configuration.agentToken"_s)->property("displayText").toString();
+        QVERIFY(!shown.contains(u"qv_"_s));
         panel.click(u"configuration.saveToken"_s);
         QTRY_COMPARE(tokenSection(panel), u"tokenSaved replaceToken"_s);
 
