@@ -191,6 +191,8 @@ private Q_SLOTS:
         row("missing folder", failed, u"Нет доступа к папке Workspace: /nonexistent"_s, -1,
             printsToken, workspace(u"/nonexistent"_s));
         row("panel that cannot run", failed, u"Не удалось запустить панель"_s, -1, "missing");
+        row("panel flooding its output", failed, u"Панель Quorvane выдала вместо токена больше"_s,
+            -1, "echo $$ >\"$HOME/panel.pid\"\nexec yes");
         row("FIFO as health file", running, {}, 0);
         row("FIFO as log", running, {}, 1);
         row("FIFO as GUI socket", failed, u"Не удалось открыть сокет панели"_s, 2);
@@ -231,6 +233,10 @@ private Q_SLOTS:
         QCOMPARE(health()->message.value_or(QString()).left(message.size()), message);
         QCOMPARE(health()->message.has_value(), !message.isEmpty());
         QCOMPARE(health()->version, QStringLiteral(QUORVANE_VERSION));
+        // A panel the agent gave up on is gone: neither left running nor unreaped.
+        const QByteArray panelPid = readAll(home_->filePath(u"panel.pid"_s)).trimmed();
+        QVERIFY(panelPid.isEmpty() ||
+                !QFileInfo::exists(u"/proc/"_s + QString::fromLatin1(panelPid)));
         QVERIFY(planted < 3 || QDir(theirs).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
                                                     QDir::NoDotAndDotDot));
         stopAgent(SIGTERM, 1500);
